@@ -1,0 +1,70 @@
+// The monitor screen as plain values: which texts and row-1 cells change from
+// one cycle to the next, and the LCD operations that bring the display there.
+//
+//   row 0: "MM/dd HH:mm" in columns 0-10, memory "nnnnM" in columns 11-15
+//   row 1: processor bar and memory bar over the same 16 cells
+#pragma once
+#include <cstdint>
+
+constexpr int TopTextLength = 11;
+constexpr int MemoryTextLength = 5;
+constexpr int MemoryTextColumn = 11;
+constexpr int BarCells = 16;
+
+// Character-generator codes of the three bar glyphs; a cell with no bar is a space.
+constexpr int16_t GlyphMemoryBar = 0;
+constexpr int16_t GlyphProcessorBar = 1;
+constexpr int16_t GlyphBothBars = 2;
+constexpr int GlyphRows = 8;
+extern const uint8_t BarGlyphRows[3 * GlyphRows];
+
+// Left on row 0 at machine shutdown: "function stopped" in half-width katakana.
+extern const char StoppedNotice[];
+
+struct ScreenState {
+    char lastTopText[TopTextLength + 1];
+    char lastMemoryText[MemoryTextLength + 1];
+    int lastCpuLevel;
+    int lastMemoryLevel;
+};
+
+enum ScreenOpKind : uint8_t { OpSetCursor, OpPutText, OpWriteGlyph };
+
+struct ScreenOp {
+    ScreenOpKind kind;
+    int16_t column, row;    // OpSetCursor
+    int16_t glyph;          // OpWriteGlyph
+    const char* text;       // OpPutText: points into the ScreenState's texts
+};
+
+// Two texts of up to two operations each, and each bar cell changed by either
+// bar at most once per bar: one cursor move and one write.
+constexpr int MaxScreenOps = 4 + 2 * 2 * BarCells;
+
+void ResetScreenState(ScreenState& state);
+
+// "MM/dd HH:mm" from "yyyy/MM/dd" and "HH:mm:ss", byte for byte as the
+// formatting calls left their buffers (a failed call leaves NULs).
+void BuildTopText(const char* date, const char* time, char* topText);
+
+// Committed memory right-aligned in 4 characters with "M"; from 10000 MB on,
+// whole gigabytes with "G" so the text never grows past its five cells.
+void BuildMemoryText(uint32_t megabytes, char* memoryText);
+
+// Cells of a 16-cell bar for a percentage, the percentage held within 0..100.
+int BarLevel(int percent);
+
+// The glyph (or space) a row-1 cell p (1..16) shows for two bar levels.
+int16_t BarCellCode(int cell, int cpuLevel, int memoryLevel);
+
+// Plans one cycle's writes into ops and brings state up to date; returns the
+// number of operations. Nothing changed gives 0.
+int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent,
+                     int loadPercent, ScreenOp* ops);
+
+// Carries out one planned operation through the LCD driver.
+void DrawScreenOp(const ScreenOp& op);
+
+// Defines the three glyphs in character-generator RAM, then returns to
+// display addressing at row 1.
+void DefineBarGlyphs();

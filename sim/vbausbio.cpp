@@ -1,0 +1,92 @@
+// Stand-in for the USB I/O box library: uio_out drives an HD44780 model and,
+// after every call, publishes what the display shows in lcd-state.txt beside
+// the DLL (replaced atomically) and appends the call to lcd-transfers.log.
+// Publishing is best effort: a file that cannot be written never fails a call.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "hd44780.h"
+
+namespace {
+Hd44780 Model;
+CRITICAL_SECTION ModelLock;
+char StatePath[MAX_PATH + 32];
+char StateTempPath[MAX_PATH + 32];
+HANDLE TransferLog = INVALID_HANDLE_VALUE;
+unsigned long CallCount = 0;
+
+void AppendHex(char*& out, const uint8_t* bytes, int count) {
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < count; ++i) {
+        *out++ = digits[bytes[i] >> 4];
+        *out++ = digits[bytes[i] & 15];
+    }
+}
+
+void PublishState() {
+    char text[512];
+    char* out = text;
+    out += std::sprintf(out, "calls %lu\ndisplay %d\ncontrol %d\naddress %d %s\nrow0 ", CallCount,
+                        Model.displayOn ? 1 : 0, Model.controlLines, Model.addressCounter,
+                        Model.addressingGlyphs ? "cgram" : "ddram");
+    for (int row = 0; row < 2; ++row) {
+        if (row == 1) out += std::sprintf(out, "\nrow1 ");
+        uint8_t cells[16];
+        for (int c = 0; c < 16; ++c) cells[c] = ModelCell(Model, row, c);
+        AppendHex(out, cells, 16);
+    }
+    out += std::sprintf(out, "\nglyphs ");
+    AppendHex(out, Model.glyphRam, GlyphRamSize);
+    *out++ = '\n';
+
+    HANDLE file = CreateFileA(StateTempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text, static_cast<DWORD>(out - text), &written, nullptr);
+    CloseHandle(file);
+    MoveFileExA(StateTempPath, StatePath, MOVEFILE_REPLACE_EXISTING);
+}
+
+void LogCall(int selector, int value, int latch) {
+    if (TransferLog == INVALID_HANDLE_VALUE) return;
+    char line[64];
+    int length = std::sprintf(line, "%lu %d %d %d\n", GetCurrentProcessId(), selector, value, latch);
+    DWORD written = 0;
+    WriteFile(TransferLog, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void OpenPublishing(HMODULE self) {
+    char directory[MAX_PATH];
+    DWORD length = GetModuleFileNameA(self, directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    char* slash = std::strrchr(directory, '\\');
+    if (slash) slash[1] = '\0'; else directory[0] = '\0';
+    std::snprintf(StatePath, sizeof StatePath, "%slcd-state.txt", directory);
+    std::snprintf(StateTempPath, sizeof StateTempPath, "%slcd-state.%lu.tmp", directory, GetCurrentProcessId());
+    char logPath[MAX_PATH + 32];
+    std::snprintf(logPath, sizeof logPath, "%slcd-transfers.log", directory);
+    TransferLog = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+}  // namespace
+
+extern "C" int __stdcall uio_out(int selector, int value, int latch) {
+    EnterCriticalSection(&ModelLock);
+    ++CallCount;
+    ModelBoxCall(Model, selector, value, latch);
+    LogCall(selector, value, latch);
+    if (StatePath[0]) PublishState();
+    LeaveCriticalSection(&ModelLock);
+    return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeCriticalSection(&ModelLock);
+        ModelReset(Model);
+        OpenPublishing(instance);
+    }
+    return TRUE;
+}

@@ -1,0 +1,69 @@
+# Shared helpers for the tests that run the programs under Wine.
+# Source it; it needs BUILD_DIR (the cross build) set.
+# Every wait is bounded; every process started is ended by pid or by
+# ending this run's own wineserver.
+set -u
+
+: "${BUILD_DIR:?BUILD_DIR must name the cross build directory}"
+export WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# One prefix per test run; booted once by wine_boot.
+export WINEPREFIX="${WINEPREFIX_FOR_TESTS:-$(mktemp -d /tmp/lcdmon-wine.XXXXXX)}"
+TEST_FAILURES=${TEST_FAILURES:-0}
+
+fail() { echo "FAIL: $*"; TEST_FAILURES=$((TEST_FAILURES + 1)); }
+pass() { echo "ok: $*"; }
+
+# Boots a fresh prefix and leaves a persistent wineserver running, without
+# which Wine ends services.exe (and every service) when the last ordinary
+# Wine process exits.
+wine_boot() {
+    wineserver -p >/dev/null 2>&1
+    timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1
+}
+
+wine_end() {
+    wineserver -k >/dev/null 2>&1 || true
+    timeout 20 wineserver -w >/dev/null 2>&1 || true
+}
+
+# The C: path of the prefix's drive_c directory for a Linux path inside it.
+DRIVE_C="$WINEPREFIX/drive_c"
+
+# Runs a Wine command with a time limit; its output goes to the given file,
+# never to a pipe (services inherit the streams of the command that starts them).
+wine_run() {
+    local out=$1; shift
+    timeout 30 wine "$@" </dev/null >"$out" 2>&1
+}
+
+# Copies MIREVO.exe and the stand-in box library into C:\<dir>.
+install_service_files() {
+    local dir=$1
+    mkdir -p "$DRIVE_C/$dir"
+    cp "$BUILD_DIR/service/MIREVO.exe" "$BUILD_DIR/sim/vbausbio.dll" "$DRIVE_C/$dir/"
+    rm -f "$DRIVE_C/$dir/lcd-state.txt" "$DRIVE_C/$dir/lcd-transfers.log"
+}
+
+# Waits up to $2 seconds until `sc query $1` reports the state name $3.
+wait_for_state() {
+    local name=$1 seconds=$2 state=$3 out
+    out=$(mktemp)
+    local deadline=$((SECONDS + seconds))
+    while [ $SECONDS -le $deadline ]; do
+        wine_run "$out" sc query "$name"
+        if grep -q "$state" "$out"; then rm -f "$out"; return 0; fi
+        sleep 0.2
+    done
+    rm -f "$out"
+    return 1
+}
+
+# Prints the text of an LCD row (0 or 1) from the emulator's state file, as
+# hex bytes: "20b7c9...".
+lcd_row_hex() {
+    local state=$1 row=$2
+    sed -n "s/^row$row //p" "$state"
+}
