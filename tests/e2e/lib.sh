@@ -18,10 +18,14 @@ pass() { echo "ok: $*"; }
 # which Wine ends services.exe (and every service) when the last ordinary
 # Wine process exits.
 wine_boot() {
-    wineserver -p >/dev/null 2>&1
     timeout 120 wine wineboot -i </dev/null >/dev/null 2>&1
     timeout 60 wineserver -w >/dev/null 2>&1 || true
     wineserver -p >/dev/null 2>&1
+    # Starts services.exe and the prefix's own auto-start services, and lets
+    # them settle: a program started while one of them is still connecting
+    # could take its place on the service pipe.
+    timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1
+    sleep 2
 }
 
 wine_end() {
