@@ -1,0 +1,28 @@
+// The parts of DRELOM.exe that need no Windows: forming paths and naming
+// service states.  Kept apart so they can be checked on any machine.
+#pragma once
+
+#include <string>
+
+// The settings file in a directory: the directory, a backslash, DRELOM.ini.
+// Nothing is added or taken away, so a drive root "C:\" gives "C:\\DRELOM.ini";
+// Windows reads such a path as the same file.
+std::string SettingsPathIn(const std::string& directory);
+
+// The program the service runs: the directory, a backslash and the Exe value,
+// whatever the value is (even empty, even a full path of its own).
+std::string ProgramPathIn(const std::string& directory, const std::string& exe);
+
+// The binary path given to the service manager.  In quotes, so that a path
+// with spaces ("C:\Program Files\...") cannot be taken by the manager as the
+// program "C:\Program" with arguments: the service runs as LocalSystem, and
+// such a program would run with its rights.
+std::string QuotedBinaryPath(const std::string& programPath);
+
+// The word shown for SERVICE_STATUS.dwCurrentState, or the word for "not
+// registered" for any value that is not a state.
+const char* StateText(unsigned long currentState);
+
+// GetPrivateProfileStringA cuts a value that does not fit without telling;
+// it then returns size - 1.  True when the value read may have been cut.
+bool ProfileValueMayBeCut(unsigned long returned, unsigned long size);
