@@ -11,7 +11,8 @@ ServiceSettings TheServiceSettings;
 
 namespace {
 
-// Longest profile value read; a longer one is taken cut at this size.
+// Longest profile value read. A longer one is taken as no value at all: a
+// cut program name would register a different file than the one named.
 const DWORD kProfileValueCap = 64 * 1024;
 
 // The current directory, whole; false if Windows cannot give it.
@@ -41,9 +42,8 @@ std::string ReadProfileValue(const char* key, const std::string& path) {
     buffer.assign(size, '\0');
     DWORD length = GetPrivateProfileStringA(TEXT_SETTINGS_SECTION, key, "", buffer.data(),
                                             size, path.c_str());
-    if (!ProfileValueMayBeCut(length, size) || size >= kProfileValueCap) {
-      return std::string(buffer.data(), length);
-    }
+    if (!ProfileValueMayBeCut(length, size)) return std::string(buffer.data(), length);
+    if (size >= kProfileValueCap) return std::string();
     size *= 2;
   }
 }
