@@ -31,15 +31,12 @@ void AddCell(ScreenOp* ops, int& count, int cell, int16_t code) {
 // Redraws the cells between a bar's old and new level. The other bar's
 // level is the one already current, so shared cells get the right glyph.
 void PlanBar(ScreenOp* ops, int& count, int oldLevel, int newLevel, bool processorBar, int otherLevel) {
-    if (newLevel > oldLevel) {
-        for (int cell = oldLevel + 1; cell <= newLevel; ++cell)
-            AddCell(ops, count, cell, processorBar ? BarCellCode(cell, newLevel, otherLevel)
-                                                   : BarCellCode(cell, otherLevel, newLevel));
-    } else {
-        for (int cell = oldLevel; cell >= newLevel + 1; --cell)
-            AddCell(ops, count, cell, processorBar ? BarCellCode(cell, newLevel, otherLevel)
-                                                   : BarCellCode(cell, otherLevel, newLevel));
-    }
+    const int cpuLevel = processorBar ? newLevel : otherLevel;
+    const int memoryLevel = processorBar ? otherLevel : newLevel;
+    const int step = newLevel > oldLevel ? 1 : -1;
+    // Rising: cells old+1 .. new; falling: cells old down to new+1.
+    for (int cell = step > 0 ? oldLevel + 1 : oldLevel; cell != (step > 0 ? newLevel + 1 : newLevel); cell += step)
+        AddCell(ops, count, cell, BarCellCode(cell, cpuLevel, memoryLevel));
 }
 }  // namespace
 

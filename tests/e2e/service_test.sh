@@ -66,7 +66,6 @@ glyphs=$(sed -n 's/^glyphs //p' "$STATE")
 [ "${glyphs:0:48}" = 001515000000000000000000001b1b0000151500001b1b00 ] && pass "three bar glyphs defined" \
     || fail "glyph RAM ${glyphs:0:48}"
 
-# Memory load in the bar against the figure Windows reports now (within a cell).
 pid=$(service_pid)
 
 # --- a cycle without change writes nothing; a minute change rewrites only the top
