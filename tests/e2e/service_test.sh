@@ -5,8 +5,6 @@
 #   tests/e2e/service_test.sh <cross build dir>
 BUILD_DIR=${1:-${BUILD_DIR:-}}
 source "$(dirname "$0")/lib.sh"
-trap wine_end EXIT
-
 STATE="$DRIVE_C/mon/lcd-state.txt"
 LOG="$DRIVE_C/mon/lcd-transfers.log"
 NOTICE_HEX=20b7c9b3c3b2bcc1adb3202020202020
@@ -20,6 +18,17 @@ byte_writes_since() { tail -n +"$2" "$LOG" | awk -v pid="$1" '$1 == pid && $2 ==
 service_pid() { awk '{ print $1 }' "$LOG" | tail -n 1; }
 
 linux_pid_of_service() { pgrep -f 'C:\\mon\\MIREVO.exe' | head -n 1; }
+
+# Bar levels shown on row 1: cells holding the processor glyph (01) or both
+# (02), and cells holding the memory glyph (00) or both.
+cpu_cells() { lcd_row_hex "$STATE" 1 | fold -w2 | grep -c -E '^0[12]$'; }
+memory_cells() { lcd_row_hex "$STATE" 1 | fold -w2 | grep -c -E '^0[02]$'; }
+# Cells of a 16-cell bar for a percentage, as the screen rounds it: down.
+cells_for() { awk -v p="$1" 'BEGIN { c = int(p * 16 / 100); print (c < 0) ? 0 : (c > 16) ? 16 : c }'; }
+within() { awk -v a="$1" -v b="$2" -v d="$3" 'BEGIN { exit !((a - b <= d) && (b - a <= d)) }'; }
+busy_pids=()
+end_busy_loops() { [ ${#busy_pids[@]} -gt 0 ] && kill "${busy_pids[@]}" 2>/dev/null; busy_pids=(); }
+trap 'end_busy_loops; wine_end' EXIT
 
 wine_boot
 install_service_files mon
@@ -65,6 +74,35 @@ fi
 glyphs=$(sed -n 's/^glyphs //p' "$STATE")
 [ "${glyphs:0:48}" = 001515000000000000000000001b1b0000151500001b1b00 ] && pass "three bar glyphs defined" \
     || fail "glyph RAM ${glyphs:0:48}"
+
+# --- the bars follow the machine's figures ---------------------------------
+# Measured inside the prefix with GetSystemTimes and GlobalMemoryStatusEx,
+# over the same second as the service's own cycle; the processor may move a
+# little between the two windows.
+cp "$BUILD_DIR/tests/wine/system_probe.exe" "$DRIVE_C/mon/"
+wine_run "$OUT" 'C:\mon\system_probe.exe' figures 1000
+probe_cpu=$(sed -n 's/^cpu //p' "$OUT" | tr -d '\r'); probe_load=$(sed -n 's/^load //p' "$OUT" | tr -d '\r')
+sleep 0.2
+shown_cpu=$(cpu_cells); shown_memory=$(memory_cells)
+within "$shown_memory" "$(cells_for "${probe_load:-999}")" 1 \
+    && pass "memory bar $shown_memory cells for load ${probe_load}%" \
+    || fail "memory bar $shown_memory cells, load ${probe_load:-?}%"
+within "$shown_cpu" "$(cells_for "${probe_cpu:-999}")" 3 \
+    && pass "processor bar $shown_cpu cells for ${probe_cpu}% busy" \
+    || fail "processor bar $shown_cpu cells, machine ${probe_cpu:-?}% busy"
+# Every processor kept busy fills the processor bar; freed, it falls again.
+for _ in $(seq "$(nproc)"); do nice -n 19 sh -c 'while :; do :; done' & busy_pids+=($!); done
+sleep 3
+busy_cpu=$(cpu_cells); busy_memory=$(memory_cells)
+end_busy_loops
+[ "$busy_cpu" -ge 14 ] && pass "processor bar rises to $busy_cpu cells with every processor busy" \
+    || fail "processor bar $busy_cpu cells with every processor busy"
+within "$busy_memory" "$shown_memory" 1 && pass "memory bar kept while the processor bar moved" \
+    || fail "memory bar went from $shown_memory to $busy_memory cells"
+sleep 3
+idle_cpu=$(cpu_cells)
+[ "$idle_cpu" -le 6 ] && pass "processor bar falls back to $idle_cpu cells" \
+    || fail "processor bar still $idle_cpu cells after the load ended"
 
 pid=$(service_pid)
 

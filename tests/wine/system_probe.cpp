@@ -1,0 +1,123 @@
+// Reads from inside Wine what the tests compare the service against.
+//
+//   system_probe.exe figures <milliseconds>
+//     the whole machine's processor usage over that time, measured with
+//     GetSystemTimes (not the query the service uses), and the memory load:
+//     "cpu <percent>" and "load <percent>"
+//   system_probe.exe process <program file name> <interval ms> <samples>
+//     the handle count, private bytes, peak private bytes and processor time
+//     of the running process of that name, one line a sample:
+//     "sample <ms> handles <n> private <bytes> peak <bytes> cpu_ms <ms>",
+//     or "missing" when no such process runs.  Wine reports no processor
+//     time for another process; the tests read it from Linux instead.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+unsigned long long Ticks(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+int PrintFigures(DWORD milliseconds) {
+    FILETIME idle0, kernel0, user0, idle1, kernel1, user1;
+    GetSystemTimes(&idle0, &kernel0, &user0);
+    Sleep(milliseconds);
+    GetSystemTimes(&idle1, &kernel1, &user1);
+    // Kernel time includes idle time.
+    const double total = static_cast<double>((Ticks(kernel1) - Ticks(kernel0)) + (Ticks(user1) - Ticks(user0)));
+    const double idle = static_cast<double>(Ticks(idle1) - Ticks(idle0));
+    const double busy = total > 0 ? 100.0 * (total - idle) / total : 0.0;
+    MEMORYSTATUSEX status;
+    std::memset(&status, 0, sizeof status);
+    status.dwLength = sizeof status;
+    GlobalMemoryStatusEx(&status);
+    std::printf("cpu %.1f\nload %lu\n", busy, status.dwMemoryLoad);
+    return 0;
+}
+
+// Handles of a process, counted in the system handle list: Wine answers
+// GetProcessHandleCount for another process with 0, but lists its handles.
+struct SystemHandleEntry {
+    ULONG processId;
+    UCHAR objectType, flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG SystemHandleInformationClass = 16;
+
+long CountHandlesOf(DWORD processId) {
+    static unsigned char buffer[4 << 20];
+    const auto query = reinterpret_cast<QuerySystemInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr || query(SystemHandleInformationClass, buffer, sizeof buffer, nullptr) != 0) return -1;
+    const ULONG count = *reinterpret_cast<ULONG*>(buffer);
+    const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer + sizeof(ULONG_PTR));
+    long found = 0;
+    for (ULONG i = 0; i < count && (i + 1) * sizeof *entries <= sizeof buffer - sizeof(ULONG_PTR); ++i)
+        if (entries[i].processId == processId) ++found;
+    return found;
+}
+
+DWORD FindProcess(const char* fileName) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && found == 0; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, fileName) == 0) found = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+int PrintProcessSamples(const char* fileName, DWORD interval, int samples) {
+    const DWORD id = FindProcess(fileName);
+    HANDLE process = id ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id) : nullptr;
+    if (process == nullptr) {
+        std::printf("missing\n");
+        return 1;
+    }
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < samples; ++i) {
+        if (i > 0) Sleep(interval);
+        PROCESS_MEMORY_COUNTERS memory;
+        std::memset(&memory, 0, sizeof memory);
+        GetProcessMemoryInfo(process, &memory, sizeof memory);
+        FILETIME created, exited, kernel, user;
+        GetProcessTimes(process, &created, &exited, &kernel, &user);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process, &code) && code != STILL_ACTIVE) {
+            std::printf("ended %lu\n", code);
+            break;
+        }
+        // Private bytes are the page file usage; Wine leaves PrivateUsage 0
+        // for another process but fills the page file figures.
+        std::printf("sample %lu handles %ld private %lu peak %lu cpu_ms %llu\n", GetTickCount() - start,
+                    CountHandlesOf(id), static_cast<unsigned long>(memory.PagefileUsage),
+                    static_cast<unsigned long>(memory.PeakPagefileUsage),
+                    (Ticks(kernel) + Ticks(user)) / 10000);
+        std::fflush(stdout);
+    }
+    CloseHandle(process);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "figures") == 0)
+        return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])));
+    if (argc >= 5 && std::strcmp(argv[1], "process") == 0)
+        return PrintProcessSamples(argv[2], static_cast<DWORD>(std::atoi(argv[3])), std::atoi(argv[4]));
+    std::fprintf(stderr, "usage: system_probe figures <ms> | process <file> <interval ms> <samples>\n");
+    return 2;
+}
