@@ -2,6 +2,10 @@
 // after every call, publishes what the display shows in lcd-state.txt beside
 // the DLL (replaced atomically) and appends the call to lcd-transfers.log.
 // Publishing is best effort: a file that cannot be written never fails a call.
+//
+// A box-fault.txt beside the DLL, read once at load, makes the box misbehave
+// the way an unplugged or busy box does: "fail" makes every call return -1
+// and reach nothing; "stall <ms>" makes every call take that long.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +20,8 @@ char StatePath[MAX_PATH + 32];
 char StateTempPath[MAX_PATH + 32];
 HANDLE TransferLog = INVALID_HANDLE_VALUE;
 unsigned long CallCount = 0;
+bool FailEveryCall = false;
+DWORD StallMilliseconds = 0;
 
 void AppendHex(char*& out, const uint8_t* bytes, int count) {
     static const char digits[] = "0123456789abcdef";
@@ -57,6 +63,18 @@ void LogCall(int selector, int value, int latch) {
     WriteFile(TransferLog, line, static_cast<DWORD>(length), &written, nullptr);
 }
 
+void ReadFaultMode(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return;
+    char word[16] = "";
+    unsigned long milliseconds = 0;
+    if (std::fscanf(file, "%15s %lu", word, &milliseconds) >= 1) {
+        FailEveryCall = std::strcmp(word, "fail") == 0;
+        if (std::strcmp(word, "stall") == 0) StallMilliseconds = milliseconds > 10000 ? 10000 : milliseconds;
+    }
+    std::fclose(file);
+}
+
 void OpenPublishing(HMODULE self) {
     char directory[MAX_PATH];
     DWORD length = GetModuleFileNameA(self, directory, MAX_PATH);
@@ -67,12 +85,17 @@ void OpenPublishing(HMODULE self) {
     std::snprintf(StateTempPath, sizeof StateTempPath, "%slcd-state.%lu.tmp", directory, GetCurrentProcessId());
     char logPath[MAX_PATH + 32];
     std::snprintf(logPath, sizeof logPath, "%slcd-transfers.log", directory);
+    char faultPath[MAX_PATH + 32];
+    std::snprintf(faultPath, sizeof faultPath, "%sbox-fault.txt", directory);
+    ReadFaultMode(faultPath);
     TransferLog = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 }  // namespace
 
 extern "C" int __stdcall uio_out(int selector, int value, int latch) {
+    if (StallMilliseconds) Sleep(StallMilliseconds);
+    if (FailEveryCall) return -1;
     EnterCriticalSection(&ModelLock);
     ++CallCount;
     ModelBoxCall(Model, selector, value, latch);
