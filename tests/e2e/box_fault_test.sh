@@ -10,7 +10,7 @@ wine_boot
 install_service_files mon
 cp "$BUILD_DIR/tests/wine/service_driver.exe" "$DRIVE_C/mon/"
 wine_run "$OUT" sc create MIREVO 'binPath=' 'C:\mon\MIREVO.exe'
-linux_pid_of_service() { pgrep -f 'C:\\mon\\MIREVO.exe' | head -n 1; }
+linux_pid_of_service() { prefix_pids 'C:\\mon\\MIREVO.exe' | head -n 1; }
 
 for mode in fail "stall 50"; do
     echo "$mode" > "$DRIVE_C/mon/box-fault.txt"

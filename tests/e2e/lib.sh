@@ -43,6 +43,15 @@ wine_run() {
     timeout 30 wine "$@" </dev/null >"$out" 2>&1
 }
 
+# Linux pids of this prefix's processes whose command line matches $1: other
+# test runs may have programs of the same name running in prefixes of their own.
+prefix_pids() {
+    local pid
+    for pid in $(pgrep -f "$1"); do
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+}
+
 # Copies MIREVO.exe and the stand-in box library into C:\<dir>.
 install_service_files() {
     local dir=$1

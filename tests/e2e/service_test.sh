@@ -17,7 +17,7 @@ byte_writes_since() { tail -n +"$2" "$LOG" | awk -v pid="$1" '$1 == pid && $2 ==
 
 service_pid() { awk '{ print $1 }' "$LOG" | tail -n 1; }
 
-linux_pid_of_service() { pgrep -f 'C:\\mon\\MIREVO.exe' | head -n 1; }
+linux_pid_of_service() { prefix_pids 'C:\\mon\\MIREVO.exe' | head -n 1; }
 
 # Bar levels shown on row 1: cells holding the processor glyph (01) or both
 # (02), and cells holding the memory glyph (00) or both.

@@ -18,7 +18,7 @@ wine_boot
 install_service_files mon
 cp "$BUILD_DIR/tests/wine/service_driver.exe" "$BUILD_DIR/tests/wine/system_probe.exe" "$DRIVE_C/mon/"
 wine_run "$OUT" sc create MIREVO 'binPath=' 'C:\mon\MIREVO.exe'
-service_pids() { pgrep -f 'C:\\mon\\MIREVO.exe'; }
+service_pids() { prefix_pids 'C:\\mon\\MIREVO.exe'; }
 
 # --- start/stop cycles ---------------------------------------------------------
 left=0; slow=0
