@@ -11,10 +11,6 @@ ServiceSettings TheServiceSettings;
 
 namespace {
 
-// Longest profile value read. A longer one is taken as no value at all: a
-// cut program name would register a different file than the one named.
-const DWORD kProfileValueCap = 64 * 1024;
-
 // The current directory, whole; false if Windows cannot give it.
 // GetCurrentDirectoryA(0, NULL) tells the size needed with its NUL; the
 // directory may change between the calls, so read again while it grew.
@@ -33,19 +29,23 @@ bool ReadCurrentDirectory(std::string* directory) {
   return false;
 }
 
-// A [Service] value of the settings file, whole up to the cap: the buffer
-// grows while the value fills it.
+// Which [Service] value of which settings file a reading is for.
+struct ProfileKey {
+  const char* key;
+  const char* path;
+};
+
+// GetPrivateProfileStringA for that value, "" when the file, the section or
+// the key is missing.
+unsigned long ReadFromSettingsFile(void* context, char* buffer, unsigned long size) {
+  const ProfileKey* where = static_cast<const ProfileKey*>(context);
+  return GetPrivateProfileStringA(TEXT_SETTINGS_SECTION, where->key, "", buffer, size, where->path);
+}
+
+// A [Service] value of the settings file, whole up to kProfileValueCap.
 std::string ReadProfileValue(const char* key, const std::string& path) {
-  std::vector<char> buffer;
-  DWORD size = 256;
-  for (;;) {
-    buffer.assign(size, '\0');
-    DWORD length = GetPrivateProfileStringA(TEXT_SETTINGS_SECTION, key, "", buffer.data(),
-                                            size, path.c_str());
-    if (!ProfileValueMayBeCut(length, size)) return std::string(buffer.data(), length);
-    if (size >= kProfileValueCap) return std::string();
-    size *= 2;
-  }
+  ProfileKey where = {key, path.c_str()};
+  return ReadWholeProfileValue(ReadFromSettingsFile, &where);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "setup_logic.h"
 
+#include <vector>
+
 #include "texts.h"
 
 std::string SettingsPathIn(const std::string& directory) {
@@ -40,4 +42,16 @@ const char* StateText(unsigned long currentState) {
 
 bool ProfileValueMayBeCut(unsigned long returned, unsigned long size) {
   return size > 0 && returned == size - 1;
+}
+
+std::string ReadWholeProfileValue(ProfileValueReader read, void* context) {
+  std::vector<char> buffer;
+  unsigned long size = 256;
+  for (;;) {
+    buffer.assign(size, '\0');
+    unsigned long length = read(context, buffer.data(), size);
+    if (!ProfileValueMayBeCut(length, size)) return std::string(buffer.data(), length);
+    if (size >= kProfileValueCap) return std::string();
+    size *= 2;
+  }
 }

@@ -1,5 +1,6 @@
-// The parts of DRELOM.exe that need no Windows: forming paths and naming
-// service states.  Kept apart so they can be checked on any machine.
+// The parts of DRELOM.exe that need no Windows: forming paths, naming
+// service states and reading a settings value whole.  Kept apart so they can
+// be checked on any machine.
 #pragma once
 
 #include <string>
@@ -26,3 +27,17 @@ const char* StateText(unsigned long currentState);
 // GetPrivateProfileStringA cuts a value that does not fit without telling;
 // it then returns size - 1.  True when the value read may have been cut.
 bool ProfileValueMayBeCut(unsigned long returned, unsigned long size);
+
+// Longest buffer a settings value is read into.  A value that still fills it
+// (kProfileValueCap - 1 bytes or more) is taken as no value at all: a cut
+// program name would register a different file than the one named.
+const unsigned long kProfileValueCap = 64 * 1024;
+
+// One reading of a settings value as GetPrivateProfileStringA does it, the
+// section, key and file fixed by context: copies at most size - 1 bytes of the
+// value and a NUL into buffer, and returns the number of bytes copied.
+typedef unsigned long (*ProfileValueReader)(void* context, char* buffer, unsigned long size);
+
+// The value whole: read into a 256-byte buffer, doubled while the value may
+// have been cut, up to kProfileValueCap; empty if it still does not fit.
+std::string ReadWholeProfileValue(ProfileValueReader read, void* context);

@@ -1,0 +1,94 @@
+// DRELOM.exe's paths, state words and whole-value reading of DRELOM.ini.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "setup/setup_logic.h"
+
+namespace {
+// A settings file's value behind GetPrivateProfileStringA's contract: at
+// most size - 1 bytes and a NUL copied, the count returned.
+struct FakeValue {
+    std::string value;
+    std::vector<unsigned long> sizes;   // buffer size of each reading
+};
+
+unsigned long ReadFake(void* context, char* buffer, unsigned long size) {
+    FakeValue* fake = static_cast<FakeValue*>(context);
+    fake->sizes.push_back(size);
+    const size_t copied = fake->value.size() < size - 1 ? fake->value.size() : size - 1;
+    fake->value.copy(buffer, copied);
+    buffer[copied] = '\0';
+    return static_cast<unsigned long>(copied);
+}
+
+// Reads a value of length bytes; a value read at all must be the whole value.
+std::string ReadValueOf(size_t length, std::vector<unsigned long>* sizes) {
+    FakeValue fake{std::string(length, ' '), {}};
+    for (size_t i = 0; i < length; ++i) fake.value[i] = static_cast<char>('a' + i % 26);
+    const std::string read = ReadWholeProfileValue(ReadFake, &fake);
+    *sizes = fake.sizes;
+    if (!read.empty()) {
+        EXPECT_EQ(read, fake.value);
+    }
+    return read;
+}
+
+typedef std::vector<unsigned long> Sizes;
+}  // namespace
+
+TEST(SetupPaths, DriveRootKeepsBothBackslashes) {
+    EXPECT_EQ(SettingsPathIn("C:\\"), "C:\\\\DRELOM.ini");
+    EXPECT_EQ(ProgramPathIn("C:\\", "MIREVO.exe"), "C:\\\\MIREVO.exe");
+    // No directory, no Exe value: the separators stay all the same.
+    EXPECT_EQ(SettingsPathIn(""), "\\DRELOM.ini");
+    EXPECT_EQ(ProgramPathIn("D:\\mon", ""), "D:\\mon\\");
+}
+
+TEST(SetupPaths, BinaryPathWithSpacesIsOneQuotedProgram) {
+    EXPECT_EQ(QuotedBinaryPath("C:\\Program Files\\LcdMonitor\\MIREVO.exe"),
+              "\"C:\\Program Files\\LcdMonitor\\MIREVO.exe\"");
+}
+
+TEST(StateText, NamesEachServiceStateAndNothingElse) {
+    const char* const words[] = {"停止", "開始中", "停止中", "開始", "未決定", "休止中", "休止"};
+    for (unsigned long state = 1; state <= 7; ++state) EXPECT_STREQ(StateText(state), words[state - 1]) << state;
+    // "未登録" (not registered) in code page 932, for anything not a state.
+    const char notRegistered[] = "\x96\xa2\x93\x6f\x98\x5e";
+    for (unsigned long value : {0ul, 8ul, 0x7FFFFFFFul, 0xFFFFFFFFul}) EXPECT_STREQ(StateText(value), notRegistered) << value;
+}
+
+TEST(ProfileValue, MayBeCutOnlyWhenItFilledTheBuffer) {
+    EXPECT_TRUE(ProfileValueMayBeCut(255, 256));
+    EXPECT_FALSE(ProfileValueMayBeCut(254, 256));
+    EXPECT_TRUE(ProfileValueMayBeCut(0, 1));     // a one-byte buffer holds only the NUL
+    EXPECT_FALSE(ProfileValueMayBeCut(0, 0));
+}
+
+TEST(ProfileValue, ReadWholeAcrossBufferBoundaries) {
+    Sizes sizes;
+    EXPECT_EQ(ReadValueOf(0, &sizes), "");
+    EXPECT_EQ(sizes, Sizes({256}));
+    EXPECT_EQ(ReadValueOf(254, &sizes).size(), 254u);
+    EXPECT_EQ(sizes, Sizes({256}));
+    // 255 bytes fill the first buffer exactly, so it cannot tell: read again.
+    EXPECT_EQ(ReadValueOf(255, &sizes).size(), 255u);
+    EXPECT_EQ(sizes, Sizes({256, 512}));
+    EXPECT_EQ(ReadValueOf(256, &sizes).size(), 256u);
+    EXPECT_EQ(sizes, Sizes({256, 512}));
+    EXPECT_EQ(ReadValueOf(511, &sizes).size(), 511u);
+    EXPECT_EQ(sizes, Sizes({256, 512, 1024}));
+}
+
+TEST(ProfileValue, ValueFillingTheLargestBufferIsNoValue) {
+    Sizes sizes;
+    EXPECT_EQ(ReadValueOf(kProfileValueCap - 2, &sizes).size(), kProfileValueCap - 2);
+    EXPECT_EQ(sizes.size(), 9u);
+    EXPECT_EQ(sizes.back(), kProfileValueCap);
+    for (size_t length : {kProfileValueCap - 1, kProfileValueCap, 5 * kProfileValueCap}) {
+        EXPECT_EQ(ReadValueOf(length, &sizes), "") << length;
+        EXPECT_EQ(sizes.back(), kProfileValueCap) << length;   // never a larger buffer
+    }
+}
