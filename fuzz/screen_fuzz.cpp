@@ -1,0 +1,161 @@
+// Any figures, for any number of cycles, through the monitor's screen
+// planning and drawing into the HD44780 model: every byte the box latches as
+// data lands in the 16 visible cells of row 0 or row 1 (or in the three bar
+// glyphs while they are defined), a cycle with nothing changed makes no
+// transfer, and after each cycle the display equals a fresh drawing of the
+// same figures on a display just switched on.
+//
+// Texts are drawn up to their first NUL byte, as a failed date or time call
+// leaves them; the cells past that byte keep what an earlier cycle wrote and
+// are not compared.
+#include <cstdio>
+#include <cstring>
+
+#include "fuzz_check.h"
+#include "fuzz_input.h"
+#include "lcd/lcd_driver.h"
+#include "lcd/usb_io.h"
+#include "service/screen.h"
+#include "sim/hd44780.h"
+
+namespace {
+constexpr int FormatBufferSize = 255;   // the worker's date and time buffers
+constexpr int Row1Address = 0x40;
+
+Hd44780* Display = nullptr;   // the model the box calls go to
+
+struct Figures {
+    char top[TopTextLength + 1];
+    char memory[MemoryTextLength + 1];
+    int cpu, load;
+};
+
+bool IsVisibleCell(int address) {
+    return (address >= 0 && address < LcdColumns) || (address >= Row1Address && address < Row1Address + LcdColumns);
+}
+}  // namespace
+
+// The box as the driver sees it. Checks each call before the model takes it:
+// the driver only switches the register select and latches 8-bit bytes, and
+// a data byte goes where the screen may write.
+extern "C" int uio_out(int selector, int value, int latch) {
+    const bool control = selector == 1 && latch == 0;
+    const bool byte = selector == 3 && latch == 1;
+    FUZZ_REQUIRE(control || byte);
+    if (control) FUZZ_REQUIRE(value == LcdControlInstruction || value == LcdControlData);
+    if (byte) FUZZ_REQUIRE(value >= 0 && value <= 0xFF);
+    FUZZ_REQUIRE(Display->displayShift == 0);
+    if (byte && (Display->controlLines & 1)) {
+        if (Display->addressingGlyphs) FUZZ_REQUIRE(Display->addressCounter < 3 * GlyphRows);
+        else FUZZ_REQUIRE(IsVisibleCell(Display->addressCounter));
+    }
+    ModelBoxCall(*Display, selector, value, latch);
+    return 0;
+}
+
+namespace {
+// The worker's start on a display just switched on. LcdInitialise's
+// power-on reset sequence waits 12 ms, which the model does not need; the
+// instructions that follow it are sent as LcdInitialise sends them.
+void StartDisplay(Hd44780& lcd, ScreenState& state) {
+    Display = &lcd;
+    ModelReset(lcd);
+    LastControl = 0;
+    LcdSetFunction(1, 1, 0);
+    LcdSetDisplay(1, 0, 0);
+    LcdClear();
+    LcdSetEntryMode(1, 0);
+    DefineBarGlyphs();
+    ResetScreenState(state);
+}
+
+int DrawCycle(ScreenState& state, const Figures& f) {
+    ScreenOp ops[MaxScreenOps];
+    const int count = PlanScreenUpdate(state, f.top, f.memory, f.cpu, f.load, ops);
+    FUZZ_REQUIRE(count >= 0 && count <= MaxScreenOps);
+    for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
+    return count;
+}
+
+// Date and time as the formatting calls leave the worker's buffers: well
+// formed from any numbers (so also months, hours or years of odd width),
+// any bytes at all, or untouched NULs after a failure.
+void TakeTopText(FuzzInput& input, char* top) {
+    char date[FormatBufferSize], time[FormatBufferSize];
+    std::memset(date, 0, sizeof date);
+    std::memset(time, 0, sizeof time);
+    switch (TakeByte(input) % 3) {
+        case 0:
+            std::snprintf(date, sizeof date, "%04u/%02u/%02u", unsigned(TakeUint16(input)), unsigned(TakeUint32(input)),
+                          unsigned(TakeByte(input)));
+            std::snprintf(time, sizeof time, "%02u:%02u:%02u", unsigned(TakeByte(input)), unsigned(TakeUint32(input)),
+                          unsigned(TakeByte(input)));
+            break;
+        case 1:
+            TakeBytes(input, reinterpret_cast<uint8_t*>(date), 10);
+            TakeBytes(input, reinterpret_cast<uint8_t*>(time), 8);
+            break;
+        default: break;
+    }
+    BuildTopText(date, time, top);
+}
+
+// A percentage: mostly near the 0..100 range, sometimes any int at all.
+int TakePercent(FuzzInput& input) {
+    if (TakeByte(input) & 1) return static_cast<int32_t>(TakeUint32(input));
+    return static_cast<int8_t>(TakeByte(input));
+}
+
+Figures TakeFigures(FuzzInput& input, const Figures& previous) {
+    Figures f = previous;
+    const uint8_t changes = TakeByte(input);   // which figures change this cycle
+    if (changes & 1) TakeTopText(input, f.top);
+    if (changes & 2) BuildMemoryText(TakeUint32(input), f.memory);
+    if (changes & 4) f.cpu = TakePercent(input);
+    if (changes & 8) f.load = TakePercent(input);
+    return f;
+}
+
+// The cells a text was drawn into, up to its first NUL.
+void CheckText(const Hd44780& lcd, const Hd44780& fresh, const char* text, int length, int column) {
+    for (int c = 0; c < length && text[c] != '\0'; ++c) {
+        FUZZ_REQUIRE(ModelCell(lcd, 0, column + c) == static_cast<uint8_t>(text[c]));
+        FUZZ_REQUIRE(ModelCell(lcd, 0, column + c) == ModelCell(fresh, 0, column + c));
+    }
+}
+
+void CheckAgainstFreshDrawing(const Hd44780& lcd, const Figures& f) {
+    Hd44780 fresh;
+    ScreenState freshState;
+    StartDisplay(fresh, freshState);
+    DrawCycle(freshState, f);
+    CheckText(lcd, fresh, f.top, TopTextLength, 0);
+    CheckText(lcd, fresh, f.memory, MemoryTextLength, MemoryTextColumn);
+    for (int c = 0; c < LcdColumns; ++c) FUZZ_REQUIRE(ModelCell(lcd, 1, c) == ModelCell(fresh, 1, c));
+    FUZZ_REQUIRE(std::memcmp(lcd.glyphRam, fresh.glyphRam, sizeof fresh.glyphRam) == 0);
+    FUZZ_REQUIRE(std::memcmp(lcd.glyphRam, BarGlyphRows, sizeof BarGlyphRows) == 0);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput input{data, size};
+    Hd44780 lcd;
+    ScreenState state;
+    StartDisplay(lcd, state);
+    Figures f;
+    std::memset(&f, 0, sizeof f);
+    while (InputLeft(input)) {
+        const Figures next = TakeFigures(input, f);
+        const bool changed = std::memcmp(next.top, state.lastTopText, sizeof next.top) != 0 ||
+                             std::memcmp(next.memory, state.lastMemoryText, sizeof next.memory) != 0 ||
+                             BarLevel(next.cpu) != state.lastCpuLevel || BarLevel(next.load) != state.lastMemoryLevel;
+        const int count = DrawCycle(state, next);
+        FUZZ_REQUIRE((count > 0) == changed);
+        f = next;
+        const int16_t control = LastControl;
+        CheckAgainstFreshDrawing(lcd, f);
+        Display = &lcd;
+        LastControl = control;
+    }
+    return 0;
+}
