@@ -21,18 +21,17 @@ until grep -q '^row0 3' "$STATE" 2>/dev/null; do
     sleep 0.02
 done
 first_ms=$(( ($(date +%s%N) - t0) / 1000000 ))
-linux_pid=$(prefix_pids 'C:\\mon\\MIREVO.exe' | head -n 1)
+linux_pid=$(service_pids | head -n 1)
 sleep 3
 ticks() { awk '{ print $14 + $15 }' "/proc/$linux_pid/stat"; }
 hz=$(getconf CLK_TCK)
-probe() { wine_run "$OUT" 'C:\mon\system_probe.exe' process MIREVO.exe 0 1; sed -n 's/^sample //p' "$OUT" | tr -d '\r'; }
-start_probe=$(probe); start_ticks=$(ticks); start_lines=$(wc -l < "$LOG"); start_s=$SECONDS
+start_probe=$(service_sample); start_ticks=$(ticks); start_lines=$(wc -l < "$LOG"); start_s=$SECONDS
 peak_private=0
 while [ $((SECONDS - start_s)) -lt "$RUN_SECONDS" ]; do
     sleep 30
-    p=$(probe | awk '{ print $5 }'); [ "${p:-0}" -gt "$peak_private" ] && peak_private=$p
+    p=$(service_sample | awk '{ print $5 }'); [ "${p:-0}" -gt "$peak_private" ] && peak_private=$p
 done
-end_probe=$(probe); end_ticks=$(ticks); end_lines=$(wc -l < "$LOG"); elapsed=$((SECONDS - start_s))
+end_probe=$(service_sample); end_ticks=$(ticks); end_lines=$(wc -l < "$LOG"); elapsed=$((SECONDS - start_s))
 cpu_s=$(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
 wine_run "$OUT" sc stop MIREVO
 t1=$(date +%s%N); wait_for_state MIREVO 10 STOPPED; stop_ms=$(( ($(date +%s%N) - t1) / 1000000 ))

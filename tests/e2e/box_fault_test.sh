@@ -10,14 +10,13 @@ wine_boot
 install_service_files mon
 cp "$BUILD_DIR/tests/wine/service_driver.exe" "$DRIVE_C/mon/"
 wine_run "$OUT" sc create MIREVO 'binPath=' 'C:\mon\MIREVO.exe'
-linux_pid_of_service() { prefix_pids 'C:\\mon\\MIREVO.exe' | head -n 1; }
 
 for mode in fail "stall 50"; do
     echo "$mode" > "$DRIVE_C/mon/box-fault.txt"
     wine_run "$OUT" sc start MIREVO
     wait_for_state MIREVO 10 RUNNING && pass "box '$mode': service runs" || fail "box '$mode': not running"
     sleep 3
-    linux_pid=$(linux_pid_of_service)
+    linux_pid=$(service_pids | head -n 1)
     [ -n "$linux_pid" ] && pass "box '$mode': still running after 3 s" || fail "box '$mode': process gone"
     t0=$(date +%s%N)
     wine_run "$OUT" sc stop MIREVO

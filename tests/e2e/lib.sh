@@ -52,6 +52,23 @@ prefix_pids() {
     done
 }
 
+# Linux pids of this prefix's C:\mon\MIREVO.exe service process.
+service_pids() { prefix_pids 'C:\\mon\\MIREVO.exe'; }
+
+# One sample of the C:\mon service's figures, read inside the prefix by
+# system_probe.exe (copied to C:\mon): "<ms> handles <n> private <bytes> ...".
+service_sample() {
+    local out; out=$(mktemp)
+    wine_run "$out" 'C:\mon\system_probe.exe' process MIREVO.exe 0 1
+    sed -n 's/^sample //p' "$out" | tr -d '\r'
+    rm -f "$out"
+}
+
+# Row texts of the display, as lcd_row_hex prints them: the notice left at
+# shutdown ("function stopped" in half-width katakana) and a blank row.
+NOTICE_HEX=20b7c9b3c3b2bcc1adb3202020202020
+BLANK_HEX=20202020202020202020202020202020
+
 # Copies MIREVO.exe and the stand-in box library into C:\<dir>.
 install_service_files() {
     local dir=$1

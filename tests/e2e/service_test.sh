@@ -7,8 +7,6 @@ BUILD_DIR=${1:-${BUILD_DIR:-}}
 source "$(dirname "$0")/lib.sh"
 STATE="$DRIVE_C/mon/lcd-state.txt"
 LOG="$DRIVE_C/mon/lcd-transfers.log"
-NOTICE_HEX=20b7c9b3c3b2bcc1adb3202020202020
-BLANK_HEX=20202020202020202020202020202020
 
 hex_to_text() { echo "$1" | xxd -r -p | tr -c '[:print:]' '?'; }
 
@@ -17,7 +15,6 @@ byte_writes_since() { tail -n +"$2" "$LOG" | awk -v pid="$1" '$1 == pid && $2 ==
 
 service_pid() { awk '{ print $1 }' "$LOG" | tail -n 1; }
 
-linux_pid_of_service() { prefix_pids 'C:\\mon\\MIREVO.exe' | head -n 1; }
 
 # Bar levels shown on row 1: cells holding the processor glyph (01) or both
 # (02), and cells holding the memory glyph (00) or both.
@@ -137,7 +134,7 @@ esac
 # --- stop: reaches stopped, display unchanged, process gone -----------------
 sleep 0.3
 before_stop=$(grep -E '^row' "$STATE")
-linux_pid=$(linux_pid_of_service)
+linux_pid=$(service_pids | head -n 1)
 t0=$(date +%s%N)
 wine_run "$OUT" sc stop MIREVO
 if wait_for_state MIREVO 5 STOPPED; then

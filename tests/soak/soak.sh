@@ -11,14 +11,11 @@ CYCLES=${2:-200}; SHUTDOWNS=${3:-20}; MINUTES=${4:-30}
 source "$(dirname "$0")/../e2e/lib.sh"
 trap wine_end EXIT
 STATE="$DRIVE_C/mon/lcd-state.txt"
-NOTICE_HEX=20b7c9b3c3b2bcc1adb3202020202020
-BLANK_HEX=20202020202020202020202020202020
 OUT=$(mktemp); TIMES=$(mktemp)
 wine_boot
 install_service_files mon
 cp "$BUILD_DIR/tests/wine/service_driver.exe" "$BUILD_DIR/tests/wine/system_probe.exe" "$DRIVE_C/mon/"
 wine_run "$OUT" sc create MIREVO 'binPath=' 'C:\mon\MIREVO.exe'
-service_pids() { prefix_pids 'C:\\mon\\MIREVO.exe'; }
 
 # --- start/stop cycles ---------------------------------------------------------
 left=0; slow=0
@@ -55,12 +52,11 @@ done
 wine_run "$OUT" sc start MIREVO
 wait_for_state MIREVO 10 RUNNING || fail "long run: not running"
 sleep 10
-sample() { wine_run "$OUT" 'C:\mon\system_probe.exe' process MIREVO.exe 0 1; sed -n 's/^sample //p' "$OUT" | tr -d '\r'; }
-first=$(sample); last=$first; high_handles=0; high_private=0
+first=$(service_sample); last=$first; high_handles=0; high_private=0
 deadline=$((SECONDS + MINUTES * 60))
 while [ $SECONDS -lt $deadline ]; do
     sleep 10
-    last=$(sample)
+    last=$(service_sample)
     h=$(echo "$last" | awk '{ print $3 }'); p=$(echo "$last" | awk '{ print $5 }')
     [ "${h:-0}" -gt "$high_handles" ] && high_handles=$h
     [ "${p:-0}" -gt "$high_private" ] && high_private=$p
