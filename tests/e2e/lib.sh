@@ -7,8 +7,13 @@ set -u
 : "${BUILD_DIR:?BUILD_DIR must name the cross build directory}"
 export WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# One prefix per test run; booted once by wine_boot.
-export WINEPREFIX="${WINEPREFIX_FOR_TESTS:-$(mktemp -d /tmp/lcdmon-wine.XXXXXX)}"
+# One prefix per test run; booted once by wine_boot. A prefix made here is
+# removed again by wine_end (each is about 600 MB); one handed in is kept.
+if [ -n "${WINEPREFIX_FOR_TESTS:-}" ]; then
+    export WINEPREFIX="$WINEPREFIX_FOR_TESTS"; OWN_PREFIX=""
+else
+    export WINEPREFIX="$(mktemp -d /tmp/lcdmon-wine.XXXXXX)"; OWN_PREFIX=$WINEPREFIX
+fi
 TEST_FAILURES=${TEST_FAILURES:-0}
 
 fail() { echo "FAIL: $*"; TEST_FAILURES=$((TEST_FAILURES + 1)); }
@@ -31,6 +36,7 @@ wine_boot() {
 wine_end() {
     wineserver -k >/dev/null 2>&1 || true
     timeout 20 wineserver -w >/dev/null 2>&1 || true
+    if [ -n "$OWN_PREFIX" ]; then rm -rf "$OWN_PREFIX"; fi
 }
 
 # The C: path of the prefix's drive_c directory for a Linux path inside it.

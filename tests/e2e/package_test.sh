@@ -10,7 +10,6 @@ WORK=$(mktemp -d /tmp/lcdmon-package.XXXXXX)
 cleanup() {
     wine_end
     rm -rf "$WORK"
-    case "$WINEPREFIX" in /tmp/lcdmon-wine.*) rm -rf "$WINEPREFIX" ;; esac
 }
 trap cleanup EXIT
 

@@ -29,7 +29,6 @@ cleanup() {
     wine_end
     if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; fi
     rm -rf "$WORK"
-    case "$WINEPREFIX" in /tmp/lcdmon-wine.*) rm -rf "$WINEPREFIX" ;; esac
 }
 trap cleanup EXIT
 
