@@ -26,10 +26,7 @@ for mode in fail "stall 50"; do
     else
         fail "box '$mode': stop did not reach stopped"
     fi
-    for _ in $(seq 40); do [ -n "$linux_pid" ] && kill -0 "$linux_pid" 2>/dev/null || break; sleep 0.1; done
-    if [ -n "$linux_pid" ] && kill -0 "$linux_pid" 2>/dev/null; then
-        fail "box '$mode': process left behind"; kill -9 "$linux_pid"
-    fi
+    service_gone_within 40 || fail "box '$mode': process left behind"
 
     ( cd "$DRIVE_C/mon" && timeout 30 wine ./service_driver.exe shutdown 1700 </dev/null >"$OUT" 2>&1 )
     latency=$(sed -n 's/^latency //p' "$OUT" | tr -d '\r')

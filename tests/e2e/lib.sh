@@ -61,6 +61,16 @@ prefix_pids() {
 # Linux pids of this prefix's C:\mon\MIREVO.exe service process.
 service_pids() { prefix_pids 'C:\\mon\\MIREVO.exe'; }
 
+# Waits up to $1 tenths of a second for this prefix's service process to be
+# gone; false, and the process killed, if it is still there then.
+service_gone_within() {
+    local _
+    for _ in $(seq "$1"); do [ -z "$(service_pids)" ] && return 0; sleep 0.1; done
+    [ -z "$(service_pids)" ] && return 0
+    kill -9 $(service_pids) 2>/dev/null
+    return 1
+}
+
 # One sample of the C:\mon service's figures, read inside the prefix by
 # system_probe.exe (copied to C:\mon): "<ms> handles <n> private <bytes> ...".
 service_sample() {

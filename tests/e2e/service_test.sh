@@ -15,7 +15,6 @@ byte_writes_since() { tail -n +"$2" "$LOG" | awk -v pid="$1" '$1 == pid && $2 ==
 
 service_pid() { awk '{ print $1 }' "$LOG" | tail -n 1; }
 
-
 # Bar levels shown on row 1: cells holding the processor glyph (01) or both
 # (02), and cells holding the memory glyph (00) or both.
 cpu_cells() { lcd_row_hex "$STATE" 1 | fold -w2 | grep -c -E '^0[12]$'; }
@@ -145,10 +144,7 @@ fi
 sleep 0.5
 [ "$(grep -E '^row' "$STATE")" = "$before_stop" ] && pass "stop leaves the display as it was" \
     || fail "display changed on stop"
-if [ -n "$linux_pid" ] && kill -0 "$linux_pid" 2>/dev/null; then
-    sleep 2
-    if kill -0 "$linux_pid" 2>/dev/null; then fail "service process $linux_pid still there"; kill -9 "$linux_pid"; fi
-fi
+service_gone_within 20 || fail "service process $linux_pid still there 2.5 s after the stop"
 
 # --- shutdown and stop through the service's own control handler ------------
 # Wine's services.exe ends services with the session and never sends

@@ -28,8 +28,7 @@ for i in $(seq "$CYCLES"); do
     wait_for_state MIREVO 5 STOPPED || fail "cycle $i: stop did not reach stopped"
     ms=$(( ($(date +%s%N) - t0) / 1000000 )); echo "$ms" >> "$TIMES"
     [ "$ms" -lt 3000 ] || slow=$((slow + 1))
-    for _ in $(seq 50); do [ -z "$(service_pids)" ] && break; sleep 0.1; done
-    [ -z "$(service_pids)" ] || { left=$((left + 1)); kill -9 $(service_pids) 2>/dev/null; }
+    service_gone_within 50 || left=$((left + 1))
 done
 read -r median worst < <(sort -n "$TIMES" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)], v[NR] }')
 [ "$slow" = 0 ] && pass "$CYCLES stops within 3000 ms: median $median ms, worst $worst ms (sc round trips included)" \
