@@ -22,8 +22,8 @@ int32_t UsageFromDeltas(double deltaIdle, double deltaTotal, int32_t previousUsa
     return static_cast<int32_t>(rounded);
 }
 
-int32_t ProcessorCountFromBasicInformation(const uint8_t* record) {
-    const int32_t count = static_cast<int8_t>(record[NumberOfProcessorsOffset]);
+int32_t ProcessorCountFromBasicInformation(const uint8_t* record, const RecordLayout& layout) {
+    const int32_t count = static_cast<int8_t>(record[layout.numberOfProcessorsOffset]);
     if (count <= 0) return 0;
     return count > MaxProcessors ? MaxProcessors : count;
 }
@@ -36,11 +36,11 @@ static double CounterAt(const uint8_t* entry, int offset) {
     return CounterToDouble(low, high);
 }
 
-ProcessorTimes ProcessorTimesFromEntry(const uint8_t* buffer, int index) {
-    const uint8_t* entry = buffer + index * ProcessorEntrySize;
+ProcessorTimes ProcessorTimesFromEntry(const uint8_t* buffer, int index, const RecordLayout& layout) {
+    const uint8_t* entry = buffer + index * layout.processorEntrySize;
     ProcessorTimes times;
-    times.idle = CounterAt(entry, IdleTimeOffset);
-    times.total = CounterAt(entry, KernelTimeOffset) + CounterAt(entry, UserTimeOffset);
+    times.idle = CounterAt(entry, layout.idleTimeOffset);
+    times.total = CounterAt(entry, layout.kernelTimeOffset) + CounterAt(entry, layout.userTimeOffset);
     return times;
 }
 

@@ -8,15 +8,20 @@
 constexpr int MaxProcessors = 64;
 constexpr int ProcessorSlots = MaxProcessors + 1;
 
-// Size of one SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION entry and the offsets
-// of the counters used from it.
-constexpr int ProcessorEntrySize = 48;
-constexpr int IdleTimeOffset = 0;
-constexpr int KernelTimeOffset = 8;
-constexpr int UserTimeOffset = 16;
-// SYSTEM_BASIC_INFORMATION is 44 bytes; NumberOfProcessors is a CCHAR at 40.
-constexpr int BasicInformationSize = 44;
-constexpr int NumberOfProcessorsOffset = 40;
+// Where the counters used lie in the two records NtQuerySystemInformation
+// fills: SYSTEM_BASIC_INFORMATION (NumberOfProcessors, a CCHAR after three
+// pointer-sized fields, so the record differs between 32-bit and 64-bit
+// Windows) and the array of SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION entries
+// (idle, kernel and user time as LARGE_INTEGERs). The sampler fills this from
+// the target's own record definitions.
+struct RecordLayout {
+    int basicInformationSize;
+    int numberOfProcessorsOffset;
+    int processorEntrySize;
+    int idleTimeOffset;
+    int kernelTimeOffset;
+    int userTimeOffset;
+};
 
 struct SamplerState {
     int32_t ProcessorCount;
@@ -40,10 +45,10 @@ int32_t UsageFromDeltas(double deltaIdle, double deltaTotal, int32_t previousUsa
 
 // The processor count from a SYSTEM_BASIC_INFORMATION record: the signed byte
 // widened; 0 or negative means none, and more than the tables hold is capped.
-int32_t ProcessorCountFromBasicInformation(const uint8_t* record);
+int32_t ProcessorCountFromBasicInformation(const uint8_t* record, const RecordLayout& layout);
 
 // Counters of processor index (0-based) from the query buffer.
-ProcessorTimes ProcessorTimesFromEntry(const uint8_t* buffer, int index);
+ProcessorTimes ProcessorTimesFromEntry(const uint8_t* buffer, int index, const RecordLayout& layout);
 
 void PrimeFromTimes(SamplerState& state, const ProcessorTimes* times);
 void SampleFromTimes(SamplerState& state, const ProcessorTimes* times);

@@ -84,29 +84,41 @@ TEST(Sampling, ZeroProcessorsReadsNoEntries) {
     EXPECT_EQ(state.ProcessorUsage[0], 0);
 }
 
+// The records as 32-bit and 64-bit Windows fill them, written out as numbers:
+// SYSTEM_BASIC_INFORMATION's processor count at 40 of 44 bytes or 56 of 64,
+// 48-byte processor entries with idle, kernel and user time at 0, 8 and 16.
+constexpr RecordLayout Windows32Layout = {44, 40, 48, 0, 8, 16};
+constexpr RecordLayout Windows64Layout = {64, 56, 48, 0, 8, 16};
+
 TEST(Sampling, ProcessorCountFromTheSignedByte) {
-    uint8_t record[BasicInformationSize] = {};
-    record[NumberOfProcessorsOffset] = 4;
-    EXPECT_EQ(ProcessorCountFromBasicInformation(record), 4);
-    record[NumberOfProcessorsOffset] = 0x80;            // -128 as a CCHAR
-    EXPECT_EQ(ProcessorCountFromBasicInformation(record), 0);
-    record[NumberOfProcessorsOffset] = 0;
-    EXPECT_EQ(ProcessorCountFromBasicInformation(record), 0);
-    record[NumberOfProcessorsOffset] = 127;
-    EXPECT_EQ(ProcessorCountFromBasicInformation(record), MaxProcessors);
+    for (const RecordLayout& layout : {Windows32Layout, Windows64Layout}) {
+        uint8_t record[64];
+        std::memset(record, 0x7F, sizeof record);   // every other byte a large count
+        record[layout.numberOfProcessorsOffset] = 4;
+        EXPECT_EQ(ProcessorCountFromBasicInformation(record, layout), 4);
+        record[layout.numberOfProcessorsOffset] = 0x80;   // -128 as a CCHAR
+        EXPECT_EQ(ProcessorCountFromBasicInformation(record, layout), 0);
+        record[layout.numberOfProcessorsOffset] = 0;
+        EXPECT_EQ(ProcessorCountFromBasicInformation(record, layout), 0);
+        record[layout.numberOfProcessorsOffset] = 127;
+        EXPECT_EQ(ProcessorCountFromBasicInformation(record, layout), MaxProcessors);
+    }
 }
 
 TEST(Sampling, EntryCountersAtTheirOffsets) {
-    uint8_t buffer[2 * ProcessorEntrySize] = {};
+    uint8_t buffer[2 * 48] = {};
     const uint32_t idleLow = 0x80000000u, kernelLow = 10, userLow = 5;
     const int32_t one = 1;
-    std::memcpy(buffer + ProcessorEntrySize + IdleTimeOffset, &idleLow, 4);
-    std::memcpy(buffer + ProcessorEntrySize + IdleTimeOffset + 4, &one, 4);
-    std::memcpy(buffer + ProcessorEntrySize + KernelTimeOffset, &kernelLow, 4);
-    std::memcpy(buffer + ProcessorEntrySize + UserTimeOffset, &userLow, 4);
-    ProcessorTimes times = ProcessorTimesFromEntry(buffer, 1);
-    EXPECT_EQ(times.idle, 4294967296.0 + 2147483648.0);
-    EXPECT_EQ(times.total, 15.0);
+    std::memcpy(buffer + 48 + 0, &idleLow, 4);
+    std::memcpy(buffer + 48 + 4, &one, 4);
+    std::memcpy(buffer + 48 + 8, &kernelLow, 4);
+    std::memcpy(buffer + 48 + 16, &userLow, 4);
+    buffer[48 + 24] = 0xFF;   // the reserved counters after them are not time
+    for (const RecordLayout& layout : {Windows32Layout, Windows64Layout}) {
+        ProcessorTimes times = ProcessorTimesFromEntry(buffer, 1, layout);
+        EXPECT_EQ(times.idle, 4294967296.0 + 2147483648.0);
+        EXPECT_EQ(times.total, 15.0);
+    }
 }
 
 TEST(Megabytes, RoundedDown) {
