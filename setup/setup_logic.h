@@ -24,13 +24,17 @@ std::string QuotedBinaryPath(const std::string& programPath);
 // registered" for any value that is not a state.
 const char* StateText(unsigned long currentState);
 
-// GetPrivateProfileStringA cuts a value that does not fit without telling;
-// it then returns size - 1.  True when the value read may have been cut.
+// GetPrivateProfileStringA cuts a value that does not fit without telling.
+// It then returns size - 1, or size - 2 when the last character that would
+// fit is a double-byte one of code page 932 and only its lead byte has room:
+// that character is left out whole.  True when the value read may have been
+// cut, that is when it came within two bytes of the buffer's end.
 bool ProfileValueMayBeCut(unsigned long returned, unsigned long size);
 
-// Longest buffer a settings value is read into.  A value that still fills it
-// (kProfileValueCap - 1 bytes or more) is taken as no value at all: a cut
-// program name would register a different file than the one named.
+// Longest buffer a settings value is read into.  A value that still comes
+// within two bytes of its end (kProfileValueCap - 2 bytes or more) is taken as
+// no value at all: a cut program name would register a different file than
+// the one named.
 const unsigned long kProfileValueCap = 64 * 1024;
 
 // One reading of a settings value as GetPrivateProfileStringA does it, the

@@ -24,6 +24,25 @@ unsigned long ReadFake(void* context, char* buffer, unsigned long size) {
     return static_cast<unsigned long>(copied);
 }
 
+// The same, and like the call on a code page 932 system it never copies half
+// of a double-byte character: a lead byte without room for its trail byte is
+// left out with it.
+bool IsLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+unsigned long ReadFakeCp932(void* context, char* buffer, unsigned long size) {
+    FakeValue* fake = static_cast<FakeValue*>(context);
+    fake->sizes.push_back(size);
+    size_t copied = 0;
+    while (copied < fake->value.size()) {
+        const size_t width = IsLeadByte(static_cast<unsigned char>(fake->value[copied])) ? 2 : 1;
+        if (copied + width > size - 1) break;
+        copied += width;
+    }
+    fake->value.copy(buffer, copied);
+    buffer[copied] = '\0';
+    return static_cast<unsigned long>(copied);
+}
+
 // Reads a value of length bytes; a value read at all must be the whole value.
 std::string ReadValueOf(size_t length, std::vector<unsigned long>* sizes) {
     FakeValue fake{std::string(length, ' '), {}};
@@ -60,10 +79,12 @@ TEST(StateText, NamesEachServiceStateAndNothingElse) {
     for (unsigned long value : {0ul, 8ul, 0x7FFFFFFFul, 0xFFFFFFFFul}) EXPECT_STREQ(StateText(value), notRegistered) << value;
 }
 
-TEST(ProfileValue, MayBeCutOnlyWhenItFilledTheBuffer) {
+TEST(ProfileValue, MayBeCutWhenItCameWithinTwoBytesOfTheEnd) {
     EXPECT_TRUE(ProfileValueMayBeCut(255, 256));
-    EXPECT_FALSE(ProfileValueMayBeCut(254, 256));
+    EXPECT_TRUE(ProfileValueMayBeCut(254, 256));    // a double-byte character left out
+    EXPECT_FALSE(ProfileValueMayBeCut(253, 256));
     EXPECT_TRUE(ProfileValueMayBeCut(0, 1));     // a one-byte buffer holds only the NUL
+    EXPECT_TRUE(ProfileValueMayBeCut(0, 2));     // nor does a two-byte one hold a double-byte character
     EXPECT_FALSE(ProfileValueMayBeCut(0, 0));
 }
 
@@ -71,23 +92,34 @@ TEST(ProfileValue, ReadWholeAcrossBufferBoundaries) {
     Sizes sizes;
     EXPECT_EQ(ReadValueOf(0, &sizes), "");
     EXPECT_EQ(sizes, Sizes({256}));
-    EXPECT_EQ(ReadValueOf(254, &sizes).size(), 254u);
+    EXPECT_EQ(ReadValueOf(253, &sizes).size(), 253u);
     EXPECT_EQ(sizes, Sizes({256}));
-    // 255 bytes fill the first buffer exactly, so it cannot tell: read again.
+    // 254 and 255 bytes come within two bytes of the first buffer's end, so
+    // it cannot tell: read again.
+    EXPECT_EQ(ReadValueOf(254, &sizes).size(), 254u);
+    EXPECT_EQ(sizes, Sizes({256, 512}));
     EXPECT_EQ(ReadValueOf(255, &sizes).size(), 255u);
     EXPECT_EQ(sizes, Sizes({256, 512}));
     EXPECT_EQ(ReadValueOf(256, &sizes).size(), 256u);
     EXPECT_EQ(sizes, Sizes({256, 512}));
-    EXPECT_EQ(ReadValueOf(511, &sizes).size(), 511u);
+    EXPECT_EQ(ReadValueOf(510, &sizes).size(), 510u);
     EXPECT_EQ(sizes, Sizes({256, 512, 1024}));
 }
 
-TEST(ProfileValue, ValueFillingTheLargestBufferIsNoValue) {
+TEST(ProfileValue, DoubleByteCharacterAtTheEndIsReadWhole) {
+    // 254 single bytes and then a double-byte character ("ア", 83 41): a
+    // 256-byte buffer has room for the lead byte only, so Windows stops at 254.
+    FakeValue fake{std::string(254, 'a') + "\x83\x41", {}};
+    EXPECT_EQ(ReadWholeProfileValue(ReadFakeCp932, &fake), fake.value);
+    EXPECT_EQ(fake.sizes, Sizes({256, 512}));
+}
+
+TEST(ProfileValue, ValueComingNearTheLargestBufferEndIsNoValue) {
     Sizes sizes;
-    EXPECT_EQ(ReadValueOf(kProfileValueCap - 2, &sizes).size(), kProfileValueCap - 2);
+    EXPECT_EQ(ReadValueOf(kProfileValueCap - 3, &sizes).size(), kProfileValueCap - 3);
     EXPECT_EQ(sizes.size(), 9u);
     EXPECT_EQ(sizes.back(), kProfileValueCap);
-    for (size_t length : {kProfileValueCap - 1, kProfileValueCap, 5 * kProfileValueCap}) {
+    for (size_t length : {kProfileValueCap - 2, kProfileValueCap - 1, kProfileValueCap, 5 * kProfileValueCap}) {
         EXPECT_EQ(ReadValueOf(length, &sizes), "") << length;
         EXPECT_EQ(sizes.back(), kProfileValueCap) << length;   // never a larger buffer
     }
