@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -75,20 +76,33 @@ TEST(ScreenBars, UnchangedCycleWritesNothing) {
     EXPECT_EQ(CellsWritten(7, 9, 44, 57), "");
 }
 
-TEST(ScreenFirstCycle, WritesBothTextsAndBothBarsWithSharedCellsAsGlyph2) {
-    ResetBox();
-    ScreenState state;
-    ResetScreenState(state);
-    ScreenOp ops[MaxScreenOps];
-    const int count = PlanScreenUpdate(state, "01/02 03:04", "  12M", 25, 50, ops);
-    for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
-    std::string row0, row1;
-    for (int c = 0; c < 16; ++c) {
-        row0 += static_cast<char>(ModelCell(RecordedDisplay, 0, c));
-        row1 += static_cast<char>(ModelCell(RecordedDisplay, 1, c) + '0');
+// A display just switched on, one cycle: both texts, then from the left the
+// cells both bars reach as glyph 2, the longer bar's own glyph to its end, spaces.
+TEST(ScreenFirstCycle, DrawsBothTextsAndBothBars) {
+    const struct {
+        int cpu, load;
+        const char* row1;
+    } cases[] = {
+        {25, 50, "02 02 02 02 00 00 00 00 20 20 20 20 20 20 20 20"},   // memory bar longer
+        {75, 25, "02 02 02 02 01 01 01 01 01 01 01 01 20 20 20 20"},   // processor bar longer
+    };
+    for (const auto& c : cases) {
+        ResetBox();
+        ScreenState state;
+        ResetScreenState(state);
+        ScreenOp ops[MaxScreenOps];
+        const int count = PlanScreenUpdate(state, "01/02 03:04", "  12M", c.cpu, c.load, ops);
+        for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
+        std::string row0, row1;
+        for (int column = 0; column < 16; ++column) {
+            char code[4];
+            std::snprintf(code, sizeof code, column ? " %02X" : "%02X", ModelCell(RecordedDisplay, 1, column));
+            row0 += static_cast<char>(ModelCell(RecordedDisplay, 0, column));
+            row1 += code;
+        }
+        EXPECT_EQ(row0, "01/02 03:04  12M");
+        EXPECT_EQ(row1, c.row1) << "cpu " << c.cpu << " % load " << c.load << " %";
     }
-    EXPECT_EQ(row0, "01/02 03:04  12M");
-    EXPECT_EQ(row1, "2222000" "0PPPPPPPP");   // 4 shared, 4 memory only, the rest spaces ('P' = 0x20 + '0')
 }
 
 // A failed date call leaves NULs: the text stops there on the LCD, and the
