@@ -68,6 +68,9 @@ int UnregisterService(const std::string& name) {
 }
 
 int RegisterService(const std::string& name, const std::string& programPath) {
+  // A path the quotes cannot hold whole is refused before the manager is
+  // asked for anything.
+  if (!IsQuotableProgramPath(programPath)) return 0;
   SC_HANDLE manager = OpenManager();
   if (manager == NULL) return 0;
   std::string binaryPath = QuotedBinaryPath(programPath);

@@ -16,6 +16,10 @@ std::string QuotedBinaryPath(const std::string& programPath) {
   return "\"" + programPath + "\"";
 }
 
+bool IsQuotableProgramPath(const std::string& programPath) {
+  return programPath.find('"') == std::string::npos;
+}
+
 namespace {
 
 struct StateName {

@@ -20,6 +20,13 @@ std::string ProgramPathIn(const std::string& directory, const std::string& exe);
 // such a program would run with its rights.
 std::string QuotedBinaryPath(const std::string& programPath);
 
+// True when the program path holds no double quote, so that QuotedBinaryPath
+// gives one program and nothing else.  A quote in the Exe value would close
+// the quoted path early and the manager would take the rest as arguments to
+// a different program; no Windows file name holds a quote, so such a path is
+// refused rather than registered.
+bool IsQuotableProgramPath(const std::string& programPath);
+
 // The word shown for SERVICE_STATUS.dwCurrentState, or the word for "not
 // registered" for any value that is not a state.
 const char* StateText(unsigned long currentState);

@@ -71,6 +71,15 @@ TEST(SetupPaths, BinaryPathWithSpacesIsOneQuotedProgram) {
               "\"C:\\Program Files\\LcdMonitor\\MIREVO.exe\"");
 }
 
+TEST(SetupPaths, PathWithAQuoteIsRefused) {
+    EXPECT_TRUE(IsQuotableProgramPath("C:\\Program Files\\LcdMonitor\\MIREVO.exe"));
+    EXPECT_TRUE(IsQuotableProgramPath("D:\\mon\\"));
+    // Quoted, such an Exe value would run C:\mon\MIREVO.exe with "-x" as its argument.
+    EXPECT_FALSE(IsQuotableProgramPath("C:\\mon\\MIREVO.exe\" -x \""));
+    EXPECT_FALSE(IsQuotableProgramPath("C:\\mon\\\""));
+    EXPECT_FALSE(IsQuotableProgramPath("\""));
+}
+
 TEST(StateText, NamesEachServiceStateAndNothingElse) {
     const char* const words[] = {"停止", "開始中", "停止中", "開始", "未決定", "休止中", "休止"};
     for (unsigned long state = 1; state <= 7; ++state) EXPECT_STREQ(StateText(state), words[state - 1]) << state;
