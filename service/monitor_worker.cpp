@@ -9,10 +9,22 @@
 
 namespace {
 ScreenState Screen;
-constexpr DWORD CyclePause = 1000;
 constexpr int FormatBufferSize = 255;
 
+static_assert(PauseWaitQuit == WAIT_OBJECT_0 && PauseWaitTimedOut == WAIT_TIMEOUT,
+              "the pause's wait results are Windows' own");
+
 bool QuitRequested() { return WaitForSingleObject(WorkerQuitEvent, 0) == WAIT_OBJECT_0; }
+
+// The pause between two cycles; true when a stop request came during it.
+bool PauseUntilQuit() {
+    const DWORD start = GetTickCount();
+    const DWORD result = WaitForSingleObject(WorkerQuitEvent, CyclePause);
+    if (result == WAIT_OBJECT_0) return true;
+    const DWORD rest = RestOfPause(result, GetTickCount() - start);
+    if (rest > 0) Sleep(rest);
+    return false;
+}
 
 void ReadTopText(char* topText) {
     char date[FormatBufferSize];
@@ -47,6 +59,6 @@ DWORD WINAPI MonitorWorker(LPVOID) {
             if (QuitRequested()) return 0;
             DrawScreenOp(ops[i]);
         }
-        if (WaitForSingleObject(WorkerQuitEvent, CyclePause) == WAIT_OBJECT_0) return 0;
+        if (PauseUntilQuit()) return 0;
     }
 }

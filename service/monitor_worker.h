@@ -1,7 +1,31 @@
 #pragma once
+
+// The pause between two cycles, in milliseconds. The worker spends it waiting
+// on the quit event, so a stop request ends the pause at once.
+constexpr unsigned long CyclePause = 1000;
+
+// What WaitForSingleObject returns when the event was set, and when the time
+// ran out (WAIT_OBJECT_0, WAIT_TIMEOUT).
+constexpr unsigned long PauseWaitQuit = 0x000;
+constexpr unsigned long PauseWaitTimedOut = 0x102;
+
+// How much of the pause is still to be slept after the wait on the quit event
+// returned waitResult, waited milliseconds after it began. Nothing when the
+// event was set or the pause ran out in the wait; otherwise the wait failed
+// (a quit event Windows could not make is no handle to wait on, and the call
+// then returns at once) and the rest of the pause is slept, so that the cycle
+// still comes once a second instead of spinning on a processor.
+constexpr unsigned long RestOfPause(unsigned long waitResult, unsigned long waited) {
+    return waitResult == PauseWaitQuit || waitResult == PauseWaitTimedOut || waited >= CyclePause
+               ? 0
+               : CyclePause - waited;
+}
+
+#ifdef _WIN32
 #include <windows.h>
 
 // Thread procedure of the monitor worker: prepares the LCD, then once a
 // second shows date, time, committed memory and the two bars, writing only
 // what changed, until WorkerQuitEvent is set.
 DWORD WINAPI MonitorWorker(LPVOID parameter);
+#endif

@@ -39,6 +39,16 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     StatusHandle = RegisterServiceCtrlHandlerA("MIREVO", ControlHandler);
     SetServiceStatus(StatusHandle, &Status);
 
+    // Without either event the worker could be neither told to quit nor
+    // waited for, and the process would end it in the middle of an LCD
+    // transfer. It is then not started: the service goes on to stopped, as
+    // after a stop request, and the display keeps what it showed. An event
+    // that was made stays open for the handler; the process ends next.
+    if (StopEvent == nullptr || WorkerQuitEvent == nullptr) {
+        ReportState(SERVICE_STOPPED);
+        return;
+    }
+
     WorkerThread = CreateThread(nullptr, 0, MonitorWorker, nullptr, 0, nullptr);
     ReportState(SERVICE_RUNNING);
 
