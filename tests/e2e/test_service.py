@@ -1,0 +1,145 @@
+"""MIREVO.exe under Wine's real service control manager, against the emulated
+LCD: how it starts, what it shows, that the bars follow the machine, a plain
+stop, and shutdown and stop through its own control handler."""
+import datetime
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import lcd
+from conftest import Installed, Service
+
+TWO_BARS = (re.compile(rb"\x02*\x01*\x00* *"), re.compile(rb"\x02*\x00*\x01* *"))
+
+
+@pytest.fixture(scope="module")
+def running(prefix):
+    """The service registered from C:\\mon and started once for the module."""
+    service = Service(Installed(prefix, "mon"))
+    pid = service.start()
+    yield service, pid
+    service.remove()
+
+
+def first_screen(files):
+    display = lcd.wait_for_display(files.state, lambda d: d.rows[0] != lcd.BLANK_ROW and 0 not in d.rows[0], 5)
+    assert display is not None, "row 0 stayed blank for 5 s"
+    return display
+
+
+def test_command_line_run_ends_quietly(prefix, arch):
+    # Started from a command line instead of by the manager, the dispatcher
+    # call fails (Wine takes about 10 s to say so) and nothing reaches the box.
+    files = Installed(prefix, "cli")
+    rc, out = files.run("MIREVO.exe", timeout=40)
+    assert rc == 0, f"exit {rc}: {out}"
+    assert files.log.exists(), "vbausbio.dll was never loaded (it opens its log at load)"
+    assert files.log.stat().st_size == 0 and not files.state.exists(), "the command-line run drove the LCD"
+
+    # The box library is bound at load time: without it the program does not
+    # start at all (STATUS_DLL_NOT_FOUND, whose low byte is 0x35). Run from a
+    # folder without it, since Windows also looks in the current directory.
+    bare = prefix.drive_c / "nodll"
+    bare.mkdir(exist_ok=True)
+    (bare / "MIREVO.exe").write_bytes((files.dir / "MIREVO.exe").read_bytes())
+    rc, out = prefix.run("MIREVO.exe", cwd=bare, timeout=40)
+    assert rc == 0x35, f"without vbausbio.dll: exit {rc}, {out}"
+
+
+@pytest.mark.short
+def test_start_shows_clock_memory_and_bars(running):
+    service, _ = running
+    first_screen(service.files)
+    time.sleep(1.2)
+    display = lcd.read_display(service.files.state)
+    row0 = display.text(0)
+    now = datetime.datetime.now()
+    clocks = {(now - datetime.timedelta(minutes=m)).strftime("%m/%d %H:%M") for m in (0, 1)}
+    assert row0[:11] in clocks, f"row 0 {row0!r}, clock {sorted(clocks)}"
+    assert re.fullmatch(r" *\d{1,4}[MG]", row0[11:]) and row0[11:] != "   0M", f"memory text {row0[11:]!r}"
+    assert any(bars.fullmatch(display.rows[1]) for bars in TWO_BARS), f"row 1 is not two bars: {display.rows[1]!r}"
+    assert display.glyphs[:24] == lcd.BAR_GLYPHS, f"glyph RAM {display.glyphs[:24].hex()}"
+
+
+def test_bars_follow_the_machine(running, arch):
+    service, _ = running
+    files = service.files
+    # Measured inside the prefix with GetSystemTimes and GlobalMemoryStatusEx
+    # over about the same second as the service's own cycle; the processor
+    # may move a little between the two windows.
+    rc, out = files.run("system_probe.exe", "figures", "1000")
+    figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
+    assert rc == 0 and {"cpu", "load"} <= figures.keys(), f"system_probe: exit {rc}, {out!r}"
+    cpu, load = float(figures["cpu"]), int(figures["load"])
+    assert 0 < load <= 100, f"memory load {load}"
+    time.sleep(0.2)
+    shown_cpu, shown_memory = lcd.bar_cells(lcd.read_display(files.state).rows[1])
+    assert abs(shown_memory - lcd.cells_for(load)) <= 1, f"memory bar {shown_memory} cells for load {load} %"
+    assert abs(shown_cpu - lcd.cells_for(cpu)) <= 3, f"processor bar {shown_cpu} cells for {cpu} % busy"
+
+    # Every processor kept busy fills the processor bar; freed, it falls again.
+    loops = [subprocess.Popen(["nice", "-n", "19", "sh", "-c", "while :; do :; done"]) for _ in range(_cores())]
+    try:
+        time.sleep(3)
+        busy_cpu, busy_memory = lcd.bar_cells(lcd.read_display(files.state).rows[1])
+    finally:
+        for loop in loops:
+            loop.kill()
+            loop.wait()
+    assert busy_cpu >= 14, f"processor bar {busy_cpu} cells with every processor busy"
+    assert abs(busy_memory - shown_memory) <= 1, f"memory bar went from {shown_memory} to {busy_memory}"
+    # Other work on the machine may hold some of it: the bar falls back to
+    # what the machine is doing then, well below the full bar.
+    time.sleep(2)
+    rc, out = files.run("system_probe.exe", "figures", "1000")
+    figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
+    assert rc == 0 and "cpu" in figures, f"system_probe: exit {rc}, {out!r}"
+    time.sleep(0.2)
+    idle_cpu, _ = lcd.bar_cells(lcd.read_display(files.state).rows[1])
+    assert idle_cpu <= busy_cpu - 4 and abs(idle_cpu - lcd.cells_for(float(figures["cpu"]))) <= 3, \
+        f"processor bar {idle_cpu} cells after the load ended, machine {figures['cpu']} % busy"
+
+
+@pytest.mark.short
+def test_plain_stop_keeps_screen(running):
+    service, linux_pid = running
+    first_screen(service.files)
+    time.sleep(0.3)
+    before = lcd.read_display(service.files.state).rows
+    stopped_in = service.stop()
+    assert stopped_in is not None, "stop did not reach STOPPED in 5 s"
+    assert stopped_in < 3000, f"stop took {stopped_in:.0f} ms, past the 3000 ms wait hint"
+    time.sleep(0.5)
+    assert lcd.read_display(service.files.state).rows == before, "the display changed on a plain stop"
+    assert service.prefix.gone_within(service.files.service_pattern(), 2.5), \
+        f"service process {linux_pid} still there 2.5 s after the stop"
+
+
+def test_shutdown_and_stop_through_the_control_handler(prefix):
+    # Wine's services.exe ends services with the session and never sends
+    # SERVICE_CONTROL_SHUTDOWN, so the driver hands it to the service's own
+    # ServiceMain and ControlHandler, at different points of the cycle.
+    files = Installed(prefix, "driver")
+    latencies = []
+    for delay in (1500, 1730, 2110, 2480, 2905):
+        latency, returned = files.drive("shutdown", delay)
+        display = lcd.read_display(files.state)
+        assert returned, f"ServiceMain did not return after shutdown at {delay} ms"
+        assert display.rows == [lcd.NOTICE_ROW, lcd.BLANK_ROW], f"after shutdown at {delay} ms: {display.rows}"
+        latencies.append(latency)
+    for delay in (40, 1200, 2050):
+        files.state.unlink()
+        latency, returned = files.drive("stop", delay)
+        assert returned, f"ServiceMain did not return after stop at {delay} ms"
+        assert files.state.exists(), f"the run stopped at {delay} ms never reached the box"
+        display = lcd.read_display(files.state)
+        assert display.rows[0] != lcd.NOTICE_ROW, "a plain stop left the shutdown notice"
+        latencies.append(latency)
+    assert max(latencies) < 1000, f"control-handler latencies {latencies} ms"
+
+
+def _cores():
+    return os.cpu_count() or 1

@@ -1,0 +1,35 @@
+"""Both released programs' version resources as Windows reads them, through
+GetFileVersionInfoA and VerQueryValueA in a Japanese (code page 932) Wine."""
+import re
+import shutil
+import zipfile
+
+import pytest
+
+from wine import TOP, build_dir
+
+VERSION = re.search(r"project\(\w+ VERSION ([0-9.]+)", (TOP / "CMakeLists.txt").read_text()).group(1)
+DESCRIPTIONS = {
+    "MIREVO.exe": "LCD システムモニター サービス",
+    "DRELOM.exe": "LCD システムモニター サービス設定",
+}
+
+
+@pytest.mark.parametrize("program", DESCRIPTIONS)
+def test_version_resource(prefix, program):
+    release = build_dir("win32") / f"MIREVO-{VERSION}-win32.zip"
+    assert release.exists(), f"no release ZIP {release}"
+    folder = prefix.drive_c / "version"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir()
+    with zipfile.ZipFile(release) as archive:
+        (folder / program).write_bytes(archive.read(f"MIREVO-{VERSION}-win32/{program}"))
+    shutil.copy(prefix.build / "tests/wine/version_check.exe", folder)
+    rc, out = prefix.run("version_check.exe", program, cwd=folder)
+    assert rc == 0, f"version_check: exit {rc}, {out!r}"
+    lines = set(out.splitlines())
+    for line in (f"fixed {VERSION}.0 {VERSION}.0", "translation 0411 03a4", f"FileVersion {VERSION}",
+                 f"ProductVersion {VERSION}", f"OriginalFilename {program}",
+                 f"InternalName {program.removesuffix('.exe')}", f"FileDescription {DESCRIPTIONS[program]}",
+                 "ProductName LCD システムモニター"):
+        assert line in lines, f"{program} version resource lacks {line!r}; it reads {sorted(lines)}"
