@@ -10,7 +10,8 @@ cycles=${1:-200}; shutdowns=${2:-20}; minutes=${3:-30}; fuzz_seconds=${4:-300}
 "$top/scripts/build.sh" || exit 1
 failed=0
 start=$SECONDS
-bash "$top/tests/soak/soak.sh" "$top/build/win32" "$cycles" "$shutdowns" "$minutes" || failed=1
+(cd "$top/tests/e2e" && LCDMON_SOAK="$cycles $shutdowns $minutes" \
+    /usr/bin/python3 -m pytest -v -s -o timeout=$(( (minutes + 10) * 60 + cycles * 10 )) test_soak.py) || failed=1
 echo "soak: $((SECONDS - start)) s"
 # The fuzzers come after the soak so that they do not take processor time
 # from the stop-latency measurements.

@@ -1,21 +1,59 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: host unit tests under the sanitizers,
-# a short run of each fuzzer, then the programs end to end under Wine.
+# a short run of each fuzzer, then the programs end to end under Wine
+# (pytest, tests/e2e). Each stage is timed; the last line counts every test:
+# "N passed, N failed, N skipped".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh" || exit 1
-"$top/scripts/build.sh" || exit 1
-failed=0; passed=0
+stage() { echo "== $1: $2 s"; }
+start=$SECONDS; "$top/scripts/setup.sh" || exit 1; stage set-up $((SECONDS - start))
+start=$SECONDS; "$top/scripts/build.sh" || exit 1; stage build $((SECONDS - start))
+passed=0; failed=0; skipped=0
+
 start=$SECONDS
-if (cd "$top/build/host" && ctest --output-on-failure); then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-echo "host tests: $((SECONDS - start)) s"
+ctest_log=$(mktemp)
+(cd "$top/build/host" && ctest --no-tests=error --output-on-failure) | tee "$ctest_log"
+read -r total bad < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$ctest_log")
+rm -f "$ctest_log"
+if [ -n "${total:-}" ]; then passed=$((passed + total - bad)); failed=$((failed + bad)); else failed=$((failed + 1)); fi
+stage "host tests" $((SECONDS - start))
+
 start=$SECONDS
-if "$top/scripts/fuzz.sh" 20; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-echo "fuzzers: $((SECONDS - start)) s"
-for test in "$top"/tests/e2e/*_test.sh; do
-    start=$SECONDS
-    if timeout 600 bash "$test" "$top/build/win32"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-    echo "$(basename "$test"): $((SECONDS - start)) s"
-done
-echo "$passed passed, $failed failed"
+fuzz_log=$(mktemp)
+"$top/scripts/fuzz.sh" 20 | tee "$fuzz_log"
+ran=$(grep -c 'stat::number_of_executed_units' "$fuzz_log"); broke=$(grep -c 'FAILED' "$fuzz_log")
+rm -f "$fuzz_log"
+passed=$((passed + ran - broke)); failed=$((failed + broke))
+[ "$ran" -gt 0 ] || failed=$((failed + 1))
+stage fuzzers $((SECONDS - start))
+
+start=$SECONDS
+report="$top/build/e2e-report.xml"
+rm -f "$report"
+(cd "$top/tests/e2e" && /usr/bin/python3 -m pytest -v --junitxml="$report" .)
+rc=$?
+if [ -f "$report" ] && [ "$rc" -le 1 ]; then
+    read -r p f s < <(/usr/bin/python3 - "$report" <<'PY'
+import collections, sys, xml.etree.ElementTree as tree
+suite = tree.parse(sys.argv[1]).getroot().find("testsuite")
+groups = collections.defaultdict(float)
+counts = collections.Counter()
+for case in suite.iter("testcase"):
+    groups[case.get("classname").split(".")[0]] += float(case.get("time"))
+    outcome = "skipped" if case.find("skipped") is not None else \
+        "failed" if case.find("failure") is not None or case.find("error") is not None else "passed"
+    counts[outcome] += 1
+for group, seconds in sorted(groups.items()):
+    print(f"== e2e {group}: {seconds:.0f} s", file=sys.stderr)
+print(counts["passed"], counts["failed"], counts["skipped"])
+PY
+)
+    passed=$((passed + p)); failed=$((failed + f)); skipped=$((skipped + s))
+    [ "$p" -gt 0 ] || failed=$((failed + 1))
+else
+    # Wine could not start (one line above says why), or pytest itself failed.
+    failed=$((failed + 1))
+fi
+stage "end to end" $((SECONDS - start))
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]

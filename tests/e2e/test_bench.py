@@ -7,7 +7,7 @@ import os
 import time
 
 import lcd
-from conftest import Installed, Service
+from programs import Installed, Service
 
 SECONDS = int(os.environ.get("LCDMON_BENCH_SECONDS", "15"))
 

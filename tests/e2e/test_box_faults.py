@@ -6,7 +6,7 @@ import time
 import pytest
 
 import lcd
-from conftest import Installed, Service
+from programs import Installed, Service
 
 
 @pytest.mark.parametrize("mode", ["fail", "stall 50"])

@@ -10,7 +10,8 @@ import time
 import pytest
 
 import lcd
-from conftest import Installed, Service
+import transfers
+from programs import Installed, Service
 
 TWO_BARS = (re.compile(rb"\x02*\x01*\x00* *"), re.compile(rb"\x02*\x00*\x01* *"))
 
@@ -64,21 +65,35 @@ def test_start_shows_clock_memory_and_bars(running):
     assert display.glyphs[:24] == lcd.BAR_GLYPHS, f"glyph RAM {display.glyphs[:24].hex()}"
 
 
+def bars_against_the_machine(files):
+    """The bars shown next to the machine's figures measured inside the prefix
+    (GetSystemTimes and GlobalMemoryStatusEx, not the calls the service uses)
+    over about the same second as the service's own cycle: up to three
+    tries, since other work on the machine comes and goes between the two
+    windows. [(processor cells, cpu %, memory cells, load %)], the last
+    matching one last."""
+    seen = []
+    for _ in range(3):
+        rc, out = files.run("system_probe.exe", "figures", "1000")
+        figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
+        assert rc == 0 and {"cpu", "load"} <= figures.keys(), f"system_probe: exit {rc}, {out!r}"
+        cpu, load = float(figures["cpu"]), int(figures["load"])
+        assert 0 < load <= 100, f"memory load {load}"
+        time.sleep(0.2)
+        shown_cpu, shown_memory = lcd.bar_cells(lcd.read_display(files.state).rows[1])
+        seen.append((shown_cpu, cpu, shown_memory, load))
+        if abs(shown_cpu - lcd.cells_for(cpu)) <= 3 and abs(shown_memory - lcd.cells_for(load)) <= 1:
+            break
+    return seen
+
+
 def test_bars_follow_the_machine(running, arch):
     service, _ = running
     files = service.files
-    # Measured inside the prefix with GetSystemTimes and GlobalMemoryStatusEx
-    # over about the same second as the service's own cycle; the processor
-    # may move a little between the two windows.
-    rc, out = files.run("system_probe.exe", "figures", "1000")
-    figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
-    assert rc == 0 and {"cpu", "load"} <= figures.keys(), f"system_probe: exit {rc}, {out!r}"
-    cpu, load = float(figures["cpu"]), int(figures["load"])
-    assert 0 < load <= 100, f"memory load {load}"
-    time.sleep(0.2)
-    shown_cpu, shown_memory = lcd.bar_cells(lcd.read_display(files.state).rows[1])
-    assert abs(shown_memory - lcd.cells_for(load)) <= 1, f"memory bar {shown_memory} cells for load {load} %"
-    assert abs(shown_cpu - lcd.cells_for(cpu)) <= 3, f"processor bar {shown_cpu} cells for {cpu} % busy"
+    seen = bars_against_the_machine(files)
+    shown_cpu, cpu, shown_memory, load = seen[-1]
+    assert abs(shown_memory - lcd.cells_for(load)) <= 1, f"memory bar against load: {seen}"
+    assert abs(shown_cpu - lcd.cells_for(cpu)) <= 3, f"processor bar against the machine: {seen}"
 
     # Every processor kept busy fills the processor bar; freed, it falls again.
     loops = [subprocess.Popen(["nice", "-n", "19", "sh", "-c", "while :; do :; done"]) for _ in range(_cores())]
@@ -91,29 +106,30 @@ def test_bars_follow_the_machine(running, arch):
             loop.wait()
     assert busy_cpu >= 14, f"processor bar {busy_cpu} cells with every processor busy"
     assert abs(busy_memory - shown_memory) <= 1, f"memory bar went from {shown_memory} to {busy_memory}"
-    # Other work on the machine may hold some of it: the bar falls back to
-    # what the machine is doing then, well below the full bar.
     time.sleep(2)
-    rc, out = files.run("system_probe.exe", "figures", "1000")
-    figures = dict(line.split() for line in out.splitlines() if len(line.split()) == 2)
-    assert rc == 0 and "cpu" in figures, f"system_probe: exit {rc}, {out!r}"
-    time.sleep(0.2)
-    idle_cpu, _ = lcd.bar_cells(lcd.read_display(files.state).rows[1])
-    assert idle_cpu <= busy_cpu - 4 and abs(idle_cpu - lcd.cells_for(float(figures["cpu"]))) <= 3, \
-        f"processor bar {idle_cpu} cells after the load ended, machine {figures['cpu']} % busy"
+    seen = bars_against_the_machine(files)
+    idle_cpu, idle_figure = seen[-1][:2]
+    assert abs(idle_cpu - lcd.cells_for(idle_figure)) <= 3, f"processor bar after the load ended: {seen}"
+    if idle_figure < 60:
+        assert idle_cpu <= busy_cpu - 4, f"processor bar stayed at {idle_cpu} of {busy_cpu} cells"
 
 
 @pytest.mark.short
 def test_plain_stop_keeps_screen(running):
     service, linux_pid = running
-    first_screen(service.files)
-    time.sleep(0.3)
-    before = lcd.read_display(service.files.state).rows
+    files = service.files
+    first_screen(files)
+    calls_before = len(lcd.transfers(files.log))
     stopped_in = service.stop()
     assert stopped_in is not None, "stop did not reach STOPPED in 5 s"
     assert stopped_in < 3000, f"stop took {stopped_in:.0f} ms, past the 3000 ms wait hint"
+    # Up to the stop the worker may still finish a cycle; nothing else is
+    # written: no clearing, no notice.
+    faults = transfers.screen_write_faults(transfers.cursor_runs(lcd.transfers(files.log), since=calls_before))
+    assert not faults, f"writes during the stop: {faults}"
     time.sleep(0.5)
-    assert lcd.read_display(service.files.state).rows == before, "the display changed on a plain stop"
+    display = lcd.read_display(files.state)
+    assert re.fullmatch(r"\d\d/\d\d \d\d:\d\d *\d{1,4}[MG]", display.text(0)), f"row 0 after the stop: {display.rows}"
     assert service.prefix.gone_within(service.files.service_pattern(), 2.5), \
         f"service process {linux_pid} still there 2.5 s after the stop"
 

@@ -5,12 +5,17 @@ the selected one. An instruction byte with bit 7 set moves the cursor to
 display address byte & 0x7F (row 0 from 0x00, row 1 from 0x40)."""
 
 
-def cursor_runs(calls):
-    """The data written after each cursor move: [(address, byte count)].
-    Any other instruction is given as (None, instruction byte)."""
+def cursor_runs(calls, since=0):
+    """The data written after each cursor move from call `since` on:
+    [(address, byte count)]. Any other instruction is given as (None,
+    instruction byte). The calls before `since` are decoded too: a span may
+    begin in the middle of a text."""
     runs = []
     register = None
-    for _, selector, value, latch in calls:
+    first_run = None
+    for index, (_, selector, value, latch) in enumerate(calls):
+        if index == since:
+            first_run = len(runs)
         if selector == 1 and latch == 0:
             register = value
         elif selector == 3 and latch == 1:
@@ -22,25 +27,24 @@ def cursor_runs(calls):
                 runs.append((None, "data without a cursor move"))
         else:
             runs.append((None, f"call {selector} {value} {latch}"))
-    return runs
+    # A text begun before the span is left out with its run.
+    return [] if first_run is None else runs[first_run:]
 
 
-def minute_change_faults(runs):
-    """What is wrong with the writes of a span holding one minute change:
-    exactly one rewrite of the top text (11 bytes from column 0), whole
-    rewrites of the memory text (5 bytes from column 11; the span holds two
-    or three cycles, each may change it), and single cells of row 1.
-    Empty when all is right."""
+def screen_write_faults(runs, top_rewrites=None):
+    """What is wrong with a span of the monitor's own cycles: only whole
+    rewrites of the top text (11 bytes from column 0) and of the memory text
+    (5 bytes from column 11), and single cells of row 1; with top_rewrites,
+    exactly that many of the top text. Empty when all is right."""
     faults = []
     tops = [run for run in runs if run[0] == 0x00]
-    if len(tops) != 1 or tops[0][1] != 11:
-        faults.append(f"top text rewrites {tops}, not one of 11 bytes")
-    memory = [run for run in runs if run[0] == 0x0B]
-    if any(count != 5 for _, count in memory):
-        faults.append(f"memory text rewrites {memory}")
+    if top_rewrites is not None and len(tops) != top_rewrites:
+        faults.append(f"{len(tops)} top text rewrites, not {top_rewrites}")
     for address, count in runs:
-        if address in (0x00, 0x0B):
-            continue
-        if address is None or not (0x40 <= address < 0x50) or count != 1:
+        whole_text = {0x00: 11, 0x0B: 5}.get(address)
+        if whole_text is not None:
+            if count != whole_text:
+                faults.append(f"{count} bytes written from column {address}")
+        elif address is None or not (0x40 <= address < 0x50) or count != 1:
             faults.append(f"unexpected write {address!r}: {count!r}")
     return faults

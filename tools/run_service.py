@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""The main job: MIREVO.exe registered and started under Wine's service
+control manager against the emulated LCD, the display shown live until
+Ctrl-C; then the service is stopped and deleted.
+
+Runs the win32 build where the host runs 32-bit programs, else the win64
+one; LCDMON_ARCH=win32 or win64 forces one. The prefix is kept in
+build/wineprefix-<arch>."""
+import os
+import re
+import signal
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import wine  # noqa: E402
+from programs import Installed, Service  # noqa: E402
+
+
+def choose_architecture():
+    """(arch, one line saying which and why), or (None, why not)."""
+    forced = os.environ.get("LCDMON_ARCH", "").strip()
+    if forced:
+        why = wine.why_wine_cannot_run(forced) if forced in wine.ARCHITECTURES else "not win32 or win64"
+        return (None, f"LCDMON_ARCH={forced}: Wine cannot run it ({why})") if why else \
+            (forced, f"Running the {forced} build (forced by LCDMON_ARCH).")
+    why32 = wine.why_wine_cannot_run("win32")
+    if not why32:
+        return "win32", "Running the win32 build, as shipped."
+    why64 = wine.why_wine_cannot_run("win64")
+    if not why64:
+        return "win64", f"Running the win64 build: this host cannot run the win32 one ({why32})."
+    return None, f"Wine cannot run here (win32: {why32}; win64: {why64})"
+
+
+def why_not_running(prefix):
+    """What the service control manager says of a service that is not running."""
+    query = prefix.sc("query", "MIREVO")
+    state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", query)
+    code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", query)
+    specific = re.search(r"SERVICE_EXIT_CODE\s*:\s*(\d+)", query)
+    if not state:
+        return "the service control manager does not know it: " + " ".join(query.split())
+    return (f"state {state.group(1)}, Win32 exit code {code.group(1) if code else '?'}, "
+            f"service exit code {specific.group(1) if specific else '?'}")
+
+
+def main():
+    arch, line = choose_architecture()
+    print(line, flush=True)
+    if arch is None:
+        return 1
+    prefix = wine.Prefix(arch, path=wine.BUILD_ROOT / f"wineprefix-{arch}")
+    print(f"Booting the Wine prefix in {prefix.path} ...", flush=True)
+    try:
+        prefix.boot()
+    except RuntimeError as error:
+        print(f"The service did not start: {error}")
+        prefix.end()
+        return 1
+    files = Installed(prefix, "mon")
+    prefix.sc("delete", "MIREVO")   # left over from a run that was killed
+    service = Service(files)
+    try:
+        prefix.sc("start", "MIREVO")
+        if not prefix.wait_for_state("MIREVO", "RUNNING", 10):
+            print(f"The service did not start: {why_not_running(prefix)}")
+            return 1
+        viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state)])
+        signal.signal(signal.SIGTERM, lambda *_: viewer.terminate())
+        try:
+            viewer.wait()
+        except KeyboardInterrupt:
+            viewer.terminate()
+            viewer.wait()
+        return 0
+    finally:
+        service.remove()
+        prefix.end()
+        print("Service stopped and deleted.")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
