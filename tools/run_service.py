@@ -66,6 +66,10 @@ def main():
         prefix.sc("start", "MIREVO")
         if not prefix.wait_for_state("MIREVO", "RUNNING", 10):
             print(f"The service did not start: {why_not_running(prefix)}")
+            # Run directly, the program ends at once with the loader's code
+            # when it cannot start at all (0x35: a DLL it needs is missing).
+            rc, _ = files.run("MIREVO.exe", timeout=15)
+            print(f"Run directly, MIREVO.exe exits {'after 15 s' if rc is None else f'with {rc} ({rc:#x})'}.")
             return 1
         viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state)])
         signal.signal(signal.SIGTERM, lambda *_: viewer.terminate())
