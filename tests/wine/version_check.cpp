@@ -1,5 +1,5 @@
 // Prints the version resource of a program as Windows reads it through the
-// ANSI calls, one "key value" line each, for tests/e2e/package_test.sh.
+// ANSI calls, one "key value" line each, for tests/e2e/test_version.py.
 // Usage: version_check.exe <program>
 // Lines: "fixed 1.0.0.0 1.0.0.0" (file and product version), "translation
 // 0411 03a4", then every string of block 041103a4 in the process's code page.
