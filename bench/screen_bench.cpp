@@ -41,7 +41,8 @@ int main() {
         BuildMemoryText(512 + (i % 7 == 0), memory);
         const auto start = std::chrono::steady_clock::now();
         DrawCycle(state, top, memory, 20 + i % 5, 41);
-        nanoseconds.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+        nanoseconds.push_back(
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
     }
     std::nth_element(nanoseconds.begin(), nanoseconds.begin() + nanoseconds.size() / 2, nanoseconds.end());
     std::printf("byte transfers: first drawing %ld, unchanged cycle %ld, minute change %ld, memory+cpu change %ld\n",

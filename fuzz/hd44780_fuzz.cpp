@@ -23,7 +23,8 @@ bool IsDisplayAddress(int address) {
 // The neighbouring display address: past the end of one line the counter
 // goes on at the other line.
 int NeighbourDisplayAddress(int address, bool increment) {
-    if (increment) return address == LineLength - 1 ? Row1Address : address == Row1Address + LineLength - 1 ? 0 : address + 1;
+    if (increment)
+        return address == LineLength - 1 ? Row1Address : address == Row1Address + LineLength - 1 ? 0 : address + 1;
     return address == 0 ? Row1Address + LineLength - 1 : address == Row1Address ? LineLength - 1 : address - 1;
 }
 
@@ -91,7 +92,7 @@ void Check(const Hd44780& before, const Hd44780& after, Latched latched, uint8_t
     }
     CheckState(after);
 }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input{data, size};

@@ -37,7 +37,7 @@ struct Figures {
 bool IsVisibleCell(int address) {
     return (address >= 0 && address < LcdColumns) || (address >= Row1Address && address < Row1Address + LcdColumns);
 }
-}  // namespace
+}   // namespace
 
 // The box as the driver sees it. Checks each call before the model takes it:
 // the driver only switches the register select and latches 8-bit bytes, and
@@ -138,7 +138,7 @@ void CheckScreen(const Hd44780& lcd, const Figures& f) {
     for (int c = 0; c < LcdColumns; ++c) FUZZ_REQUIRE(ModelCell(lcd, 1, c) == static_cast<uint8_t>(bars[c]));
     FUZZ_REQUIRE(std::memcmp(lcd.glyphRam, ExpectedGlyphRows, sizeof ExpectedGlyphRows) == 0);
 }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input{data, size};

@@ -51,7 +51,7 @@ std::string TakeValue(FuzzInput& input) {
     while (value.size() < length) value.append(pattern, 0, length - value.size());
     return value;
 }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input{data, size};

@@ -23,7 +23,7 @@ constexpr int16_t DisplayControl = 0x08;
 constexpr int16_t FunctionSet = 0x20;
 constexpr int16_t SetCgramAddress = 0x40;
 constexpr int16_t SetDdramAddress = 0x80;
-constexpr int16_t RowStride = 0x40;  // row 1 starts at display address 0x40
+constexpr int16_t RowStride = 0x40;   // row 1 starts at display address 0x40
 constexpr int16_t ResetFunctionSet8Bit = 0x30;
 
 // The box's byte-write selector for a bus width: 2 -> 1, 4 -> 2, 8 -> 3.
@@ -35,7 +35,7 @@ int WidthSelector(int16_t width) {
         default: return 0;
     }
 }
-}  // namespace
+}   // namespace
 
 void LcdTransfer(int16_t byte, int16_t control, int16_t width) {
     const int selector = WidthSelector(width);
@@ -63,9 +63,7 @@ void LcdSetFunction(int16_t eightBit, int16_t twoLines, int16_t tallFont) {
     LcdWriteInstruction(static_cast<int16_t>(FunctionSet + 16 * eightBit + 8 * twoLines + 4 * tallFont));
 }
 
-void LcdSetGlyphAddress(int16_t address) {
-    LcdWriteInstruction(static_cast<int16_t>(SetCgramAddress + address));
-}
+void LcdSetGlyphAddress(int16_t address) { LcdWriteInstruction(static_cast<int16_t>(SetCgramAddress + address)); }
 
 void LcdSetCursor(int16_t column, int16_t row) {
     if (column < 0 || column >= LcdColumns || row < 0 || row >= LcdRows) return;

@@ -40,11 +40,11 @@ static_assert(TargetLayout.basicInformationSize <= 2048, "room in CountProcessor
 void QueryProcessorTimes(ProcessorTimes* times) {
     static uint8_t buffer[MaxProcessors * sizeof(SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION)];
     std::memset(buffer, 0, sizeof buffer);
-    NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(SystemProcessorPerformanceInformationClass),
-                             buffer, sizeof buffer, nullptr);
+    NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(SystemProcessorPerformanceInformationClass), buffer,
+                             sizeof buffer, nullptr);
     for (int i = 0; i < Sampler.ProcessorCount; ++i) times[i] = ProcessorTimesFromEntry(buffer, i, TargetLayout);
 }
-}  // namespace
+}   // namespace
 
 int32_t CountProcessors() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -79,7 +79,8 @@ MemoryFigures ReadMemoryFigures() {
     GlobalMemoryStatusEx(&status);
     MemoryFigures figures;
     const uint64_t committed = status.ullTotalPageFile >= status.ullAvailPageFile
-                                   ? status.ullTotalPageFile - status.ullAvailPageFile : 0;
+                                   ? status.ullTotalPageFile - status.ullAvailPageFile
+                                   : 0;
     const uint64_t megabytes = WholeMegabytes(committed);
     figures.committedMegabytes = megabytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(megabytes);
     figures.memoryLoad = status.dwMemoryLoad;

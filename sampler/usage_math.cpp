@@ -17,7 +17,7 @@ int32_t UsageFromDeltas(double deltaIdle, double deltaTotal, int32_t previousUsa
     const double busyPercent = 100.0 - idlePercent;
     // nearbyint rounds in the current mode: to nearest, halves to even.
     const double rounded = std::nearbyint(busyPercent);
-    if (!(rounded >= 0.0)) return 0;       // also catches NaN
+    if (!(rounded >= 0.0)) return 0;   // also catches NaN
     if (rounded > 100.0) return 100;
     return static_cast<int32_t>(rounded);
 }

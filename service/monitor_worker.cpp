@@ -35,7 +35,7 @@ void ReadTopText(char* topText) {
     GetTimeFormatA(LOCALE_SYSTEM_DEFAULT, 0, nullptr, "HH:mm:ss", time, FormatBufferSize);
     BuildTopText(date, time, topText);
 }
-}  // namespace
+}   // namespace
 
 DWORD WINAPI MonitorWorker(LPVOID) {
     LcdInitialise();

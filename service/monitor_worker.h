@@ -16,9 +16,8 @@ constexpr unsigned long PauseWaitTimedOut = 0x102;
 // then returns at once) and the rest of the pause is slept, so that the cycle
 // still comes once a second instead of spinning on a processor.
 constexpr unsigned long RestOfPause(unsigned long waitResult, unsigned long waited) {
-    return waitResult == PauseWaitQuit || waitResult == PauseWaitTimedOut || waited >= CyclePause
-               ? 0
-               : CyclePause - waited;
+    return waitResult == PauseWaitQuit || waitResult == PauseWaitTimedOut || waited >= CyclePause ? 0
+                                                                                                  : CyclePause - waited;
 }
 
 #ifdef _WIN32

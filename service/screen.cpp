@@ -38,11 +38,9 @@ void PlanBar(ScreenOp* ops, int& count, int oldLevel, int newLevel, bool process
     for (int cell = step > 0 ? oldLevel + 1 : oldLevel; cell != (step > 0 ? newLevel + 1 : newLevel); cell += step)
         AddCell(ops, count, cell, BarCellCode(cell, cpuLevel, memoryLevel));
 }
-}  // namespace
+}   // namespace
 
-void ResetScreenState(ScreenState& state) {
-    std::memset(&state, 0, sizeof state);
-}
+void ResetScreenState(ScreenState& state) { std::memset(&state, 0, sizeof state); }
 
 void BuildTopText(const char* date, const char* time, char* topText) {
     std::memcpy(topText, date + 5, 5);   // "MM/dd" of "yyyy/MM/dd"
@@ -76,8 +74,8 @@ int16_t BarCellCode(int cell, int cpuLevel, int memoryLevel) {
     return SpaceCode;
 }
 
-int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent,
-                     int loadPercent, ScreenOp* ops) {
+int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent, int loadPercent,
+                     ScreenOp* ops) {
     int count = 0;
     // Texts are compared over their whole stored length, NUL bytes included,
     // as left by a formatting call that failed.

@@ -32,9 +32,9 @@ enum ScreenOpKind : uint8_t { OpSetCursor, OpPutText, OpWriteGlyph };
 
 struct ScreenOp {
     ScreenOpKind kind;
-    int16_t column, row;    // OpSetCursor
-    int16_t glyph;          // OpWriteGlyph
-    const char* text;       // OpPutText: points into the ScreenState's texts
+    int16_t column, row;   // OpSetCursor
+    int16_t glyph;         // OpWriteGlyph
+    const char* text;      // OpPutText: points into the ScreenState's texts
 };
 
 // Two texts of up to two operations each, and each bar cell changed by either
@@ -59,8 +59,8 @@ int16_t BarCellCode(int cell, int cpuLevel, int memoryLevel);
 
 // Plans one cycle's writes into ops and brings state up to date; returns the
 // number of operations. Nothing changed gives 0.
-int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent,
-                     int loadPercent, ScreenOp* ops);
+int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent, int loadPercent,
+                     ScreenOp* ops);
 
 // Carries out one planned operation through the LCD driver.
 void DrawScreenOp(const ScreenOp& op);

@@ -24,7 +24,7 @@ void ReportState(DWORD state) {
     Status.dwCurrentState = state;
     SetServiceStatus(StatusHandle, &Status);
 }
-}  // namespace
+}   // namespace
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
     // Both events exist before the control handler is registered, so no
@@ -61,15 +61,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
 
 void WINAPI ControlHandler(DWORD control) {
     switch (control) {
-        case SERVICE_CONTROL_STOP:
-            StopService();
-            break;
+        case SERVICE_CONTROL_STOP: StopService(); break;
         case SERVICE_CONTROL_SHUTDOWN:
             StopService();
             ShowStoppedNotice();
             break;
-        default:
-            break;   // interrogate and the rest: nothing changes, nothing is reported
+        default: break;   // interrogate and the rest: nothing changes, nothing is reported
     }
 }
 

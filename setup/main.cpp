@@ -6,34 +6,33 @@
 #include "texts.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  TheSetupWindow.font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET,
-                                    OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS, DRAFT_QUALITY,
-                                    FF_SWISS | DEFAULT_PITCH, TEXT_FONT_FACE);
-  TheSetupWindow.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-  HINSTANCE instance = GetModuleHandleA(NULL);
+    TheSetupWindow.font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, OUT_STROKE_PRECIS,
+                                      CLIP_STROKE_PRECIS, DRAFT_QUALITY, FF_SWISS | DEFAULT_PITCH, TEXT_FONT_FACE);
+    TheSetupWindow.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    HINSTANCE instance = GetModuleHandleA(NULL);
 
-  WNDCLASSEXA windowClass;
-  ZeroMemory(&windowClass, sizeof windowClass);
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-  windowClass.lpfnWndProc = SetupWindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
-  windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
-  windowClass.hbrBackground = TheSetupWindow.brush;
-  windowClass.lpszClassName = TEXT_WINDOW_CLASS;
-  windowClass.hIconSm = LoadIconA(NULL, IDI_WINLOGO);
-  RegisterClassExA(&windowClass);
+    WNDCLASSEXA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = SetupWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    windowClass.hbrBackground = TheSetupWindow.brush;
+    windowClass.lpszClassName = TEXT_WINDOW_CLASS;
+    windowClass.hIconSm = LoadIconA(NULL, IDI_WINLOGO);
+    RegisterClassExA(&windowClass);
 
-  CreateWindowExA(0, TEXT_WINDOW_CLASS, TEXT_WINDOW_TITLE, WS_VISIBLE | WS_CAPTION | WS_SYSMENU,
-                  CW_USEDEFAULT, CW_USEDEFAULT, 426, 136, NULL, NULL, instance, NULL);
+    CreateWindowExA(0, TEXT_WINDOW_CLASS, TEXT_WINDOW_TITLE, WS_VISIBLE | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                    CW_USEDEFAULT, 426, 136, NULL, NULL, instance, NULL);
 
-  MSG message;
-  for (;;) {
-    BOOL got = GetMessageA(&message, NULL, 0, 0);
-    if (got == 0 || got == -1) break;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  ExitProcess(0);
+    MSG message;
+    for (;;) {
+        BOOL got = GetMessageA(&message, NULL, 0, 0);
+        if (got == 0 || got == -1) break;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    ExitProcess(0);
 }

@@ -7,82 +7,69 @@ namespace {
 
 // The manager of the active services on this computer, or NULL.
 SC_HANDLE OpenManager() {
-  std::string computer = LookUpComputerName();
-  return OpenSCManagerA(computer.c_str(), "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    std::string computer = LookUpComputerName();
+    return OpenSCManagerA(computer.c_str(), "ServicesActive", SC_MANAGER_ALL_ACCESS);
 }
 
 // A request made of an opened service.
 typedef BOOL (*ServiceRequest)(SC_HANDLE service, SERVICE_STATUS* status);
 
-BOOL QueryRequest(SC_HANDLE service, SERVICE_STATUS* status) {
-  return QueryServiceStatus(service, status);
-}
+BOOL QueryRequest(SC_HANDLE service, SERVICE_STATUS* status) { return QueryServiceStatus(service, status); }
 
-BOOL StartRequest(SC_HANDLE service, SERVICE_STATUS*) {
-  return StartServiceA(service, 0, NULL);
-}
+BOOL StartRequest(SC_HANDLE service, SERVICE_STATUS*) { return StartServiceA(service, 0, NULL); }
 
 // The status the manager gives back with a stop is of no use here.
 BOOL StopRequest(SC_HANDLE service, SERVICE_STATUS*) {
-  SERVICE_STATUS ignored;
-  ZeroMemory(&ignored, sizeof ignored);
-  return ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+    SERVICE_STATUS ignored;
+    ZeroMemory(&ignored, sizeof ignored);
+    return ControlService(service, SERVICE_CONTROL_STOP, &ignored);
 }
 
-BOOL DeleteRequest(SC_HANDLE service, SERVICE_STATUS*) {
-  return DeleteService(service);
-}
+BOOL DeleteRequest(SC_HANDLE service, SERVICE_STATUS*) { return DeleteService(service); }
 
 // Opens the manager and the service, makes the request and closes both,
 // the service first, on every path.
 int WithService(const std::string& name, ServiceRequest request, SERVICE_STATUS* status) {
-  SC_HANDLE manager = OpenManager();
-  if (manager == NULL) return 0;
-  SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
-  if (service == NULL) {
+    SC_HANDLE manager = OpenManager();
+    if (manager == NULL) return 0;
+    SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    if (service == NULL) {
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    int done = request(service, status) ? 1 : 0;
+    CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return 0;
-  }
-  int done = request(service, status) ? 1 : 0;
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return done;
+    return done;
 }
 
-}  // namespace
+}   // namespace
 
 int QueryServiceState(const std::string& name, SERVICE_STATUS* status) {
-  return WithService(name, QueryRequest, status);
+    return WithService(name, QueryRequest, status);
 }
 
-int LaunchService(const std::string& name) {
-  return WithService(name, StartRequest, NULL);
-}
+int LaunchService(const std::string& name) { return WithService(name, StartRequest, NULL); }
 
-int HaltService(const std::string& name) {
-  return WithService(name, StopRequest, NULL);
-}
+int HaltService(const std::string& name) { return WithService(name, StopRequest, NULL); }
 
-int UnregisterService(const std::string& name) {
-  return WithService(name, DeleteRequest, NULL);
-}
+int UnregisterService(const std::string& name) { return WithService(name, DeleteRequest, NULL); }
 
 int RegisterService(const std::string& name, const std::string& programPath) {
-  // A path the quotes cannot hold whole is refused before the manager is
-  // asked for anything.
-  if (!IsQuotableProgramPath(programPath)) return 0;
-  SC_HANDLE manager = OpenManager();
-  if (manager == NULL) return 0;
-  std::string binaryPath = QuotedBinaryPath(programPath);
-  SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                     SERVICE_ERROR_NORMAL, binaryPath.c_str(), NULL, NULL,
-                                     NULL, NULL, NULL);
-  if (service == NULL) {
+    // A path the quotes cannot hold whole is refused before the manager is
+    // asked for anything.
+    if (!IsQuotableProgramPath(programPath)) return 0;
+    SC_HANDLE manager = OpenManager();
+    if (manager == NULL) return 0;
+    std::string binaryPath = QuotedBinaryPath(programPath);
+    SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                       binaryPath.c_str(), NULL, NULL, NULL, NULL, NULL);
+    if (service == NULL) {
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return 0;
-  }
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return 1;
+    return 1;
 }

@@ -5,8 +5,8 @@
 #include <string>
 
 struct ServiceSettings {
-  std::string name;         // [Service] Name
-  std::string programPath;  // current directory + "\" + [Service] Exe
+    std::string name;          // [Service] Name
+    std::string programPath;   // current directory + "\" + [Service] Exe
 };
 
 // The one record of this process; empty until ReadServiceSettings.

@@ -11,28 +11,28 @@ namespace {
 
 // Identifiers of the controls.
 enum {
-  ID_REGISTER = 1000,
-  ID_START = 1001,
-  ID_DELETE = 1002,
-  ID_STOP = 1003,
-  ID_GUIDE = 1004,
-  ID_NAME = 1005,
-  ID_NAME_LABEL = 1006,
-  ID_EXE = 1007,
-  ID_EXE_LABEL = 1008,
-  ID_STATE = 1009,
-  ID_REFRESH = 1010,
+    ID_REGISTER = 1000,
+    ID_START = 1001,
+    ID_DELETE = 1002,
+    ID_STOP = 1003,
+    ID_GUIDE = 1004,
+    ID_NAME = 1005,
+    ID_NAME_LABEL = 1006,
+    ID_EXE = 1007,
+    ID_EXE_LABEL = 1008,
+    ID_STATE = 1009,
+    ID_REFRESH = 1010,
 };
 
 const DWORD kChild = WS_CHILD | WS_VISIBLE;
 
 struct ControlLayout {
-  int id;
-  const char* className;
-  const char* text;
-  DWORD exStyle;
-  DWORD style;
-  int x, y, width, height;
+    int id;
+    const char* className;
+    const char* text;
+    DWORD exStyle;
+    DWORD style;
+    int x, y, width, height;
 };
 
 // The controls in the order they are made (which is also their tab order).
@@ -59,10 +59,10 @@ int HaltOperation(const ServiceSettings& s) { return HaltService(s.name); }
 int UnregisterOperation(const ServiceSettings& s) { return UnregisterService(s.name); }
 
 struct CommandEntry {
-  int id;
-  ServiceOperation operation;  // NULL: only show the state again
-  const char* successText;
-  const char* failureText;
+    int id;
+    ServiceOperation operation;   // NULL: only show the state again
+    const char* successText;
+    const char* failureText;
 };
 
 const CommandEntry kCommands[] = {
@@ -73,78 +73,67 @@ const CommandEntry kCommands[] = {
     {ID_REFRESH, NULL, NULL, NULL},
 };
 
-void SetControlText(int id, const char* text) {
-  SetWindowTextA(GetDlgItem(TheSetupWindow.window, id), text);
-}
+void SetControlText(int id, const char* text) { SetWindowTextA(GetDlgItem(TheSetupWindow.window, id), text); }
 
 void OnCreate(HWND window) {
-  TheSetupWindow.window = window;
-  HINSTANCE instance = GetModuleHandleA(NULL);
-  for (const ControlLayout& c : kControls) {
-    CreateWindowExA(c.exStyle, c.className, c.text, c.style, c.x, c.y, c.width, c.height,
-                    window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, NULL);
-    SendMessageA(GetDlgItem(window, c.id), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(TheSetupWindow.font), 0);
-  }
-  ReadServiceSettings();
-  SetControlText(ID_NAME, TheServiceSettings.name.c_str());
-  SetControlText(ID_EXE, TheServiceSettings.programPath.c_str());
-  RefreshServiceState();
+    TheSetupWindow.window = window;
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    for (const ControlLayout& c : kControls) {
+        CreateWindowExA(c.exStyle, c.className, c.text, c.style, c.x, c.y, c.width, c.height, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, NULL);
+        SendMessageA(GetDlgItem(window, c.id), WM_SETFONT, reinterpret_cast<WPARAM>(TheSetupWindow.font), 0);
+    }
+    ReadServiceSettings();
+    SetControlText(ID_NAME, TheServiceSettings.name.c_str());
+    SetControlText(ID_EXE, TheServiceSettings.programPath.c_str());
+    RefreshServiceState();
 }
 
 // Buttons act on the settings read at start-up, never on what the fields
 // show: the fields only tell the user which service this is.
 void OnCommand(WPARAM wParam) {
-  int id = LOWORD(wParam);
-  if (HIWORD(wParam) != BN_CLICKED) return;
-  for (const CommandEntry& command : kCommands) {
-    if (command.id != id) continue;
-    if (command.operation != NULL) {
-      if (command.operation(TheServiceSettings)) {
-        MessageBoxA(NULL, command.successText, TEXT_CAPTION_SUCCESS, MB_OK);
-      } else {
-        MessageBoxA(NULL, command.failureText, TEXT_CAPTION_ERROR, MB_OK);
-      }
+    int id = LOWORD(wParam);
+    if (HIWORD(wParam) != BN_CLICKED) return;
+    for (const CommandEntry& command : kCommands) {
+        if (command.id != id) continue;
+        if (command.operation != NULL) {
+            if (command.operation(TheServiceSettings)) {
+                MessageBoxA(NULL, command.successText, TEXT_CAPTION_SUCCESS, MB_OK);
+            } else {
+                MessageBoxA(NULL, command.failureText, TEXT_CAPTION_ERROR, MB_OK);
+            }
+        }
+        RefreshServiceState();
+        return;
     }
-    RefreshServiceState();
-    return;
-  }
 }
 
 void OnDestroy() {
-  DeleteObject(TheSetupWindow.font);
-  DeleteObject(TheSetupWindow.brush);
-  PostQuitMessage(0);
+    DeleteObject(TheSetupWindow.font);
+    DeleteObject(TheSetupWindow.brush);
+    PostQuitMessage(0);
 }
 
-}  // namespace
+}   // namespace
 
 void RefreshServiceState() {
-  SetControlText(ID_STATE, TEXT_STATE_NONE);
-  SERVICE_STATUS status;
-  ZeroMemory(&status, sizeof status);
-  QueryServiceState(TheServiceSettings.name, &status);
-  // A state of 0 (nothing read) names no state and leaves the word as it is.
-  unsigned long state = status.dwCurrentState;
-  if (state >= SERVICE_STOPPED && state <= SERVICE_PAUSED) {
-    SetControlText(ID_STATE, StateText(state));
-  }
+    SetControlText(ID_STATE, TEXT_STATE_NONE);
+    SERVICE_STATUS status;
+    ZeroMemory(&status, sizeof status);
+    QueryServiceState(TheServiceSettings.name, &status);
+    // A state of 0 (nothing read) names no state and leaves the word as it is.
+    unsigned long state = status.dwCurrentState;
+    if (state >= SERVICE_STOPPED && state <= SERVICE_PAUSED) {
+        SetControlText(ID_STATE, StateText(state));
+    }
 }
 
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE:
-      OnCreate(window);
-      return 0;
-    case WM_COMMAND:
-      OnCommand(wParam);
-      return 0;
-    case WM_CLOSE:
-      DestroyWindow(window);
-      return 0;
-    case WM_DESTROY:
-      OnDestroy();
-      return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
+        case WM_CREATE: OnCreate(window); return 0;
+        case WM_COMMAND: OnCommand(wParam); return 0;
+        case WM_CLOSE: DestroyWindow(window); return 0;
+        case WM_DESTROY: OnDestroy(); return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }

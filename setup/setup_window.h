@@ -5,9 +5,9 @@
 
 // What the window needs from start-up to its end.
 struct SetupWindowRecord {
-  HWND window;   // SetupWindowHandle, saved at WM_CREATE
-  HFONT font;    // font of every control
-  HBRUSH brush;  // background of the window class
+    HWND window;    // SetupWindowHandle, saved at WM_CREATE
+    HFONT font;     // font of every control
+    HBRUSH brush;   // background of the window class
 };
 
 extern SetupWindowRecord TheSetupWindow;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 namespace {
-constexpr int RowLength = 40;        // each display line holds 40 characters
+constexpr int RowLength = 40;   // each display line holds 40 characters
 constexpr int Row1Base = 0x40;
 
 // Display addresses run 0x00-0x27 and 0x40-0x67; past the end of one line
@@ -12,9 +12,15 @@ uint8_t NextDisplayAddress(uint8_t address, bool increment) {
     int row = address >= Row1Base ? 1 : 0;
     int column = address - row * Row1Base;
     if (increment) {
-        if (++column >= RowLength) { column = 0; row ^= 1; }
+        if (++column >= RowLength) {
+            column = 0;
+            row ^= 1;
+        }
     } else {
-        if (--column < 0) { column = RowLength - 1; row ^= 1; }
+        if (--column < 0) {
+            column = RowLength - 1;
+            row ^= 1;
+        }
     }
     return static_cast<uint8_t>(row * Row1Base + column);
 }
@@ -36,7 +42,7 @@ void StepAddress(Hd44780& lcd) {
         if (lcd.shift) lcd.displayShift = (lcd.displayShift + (lcd.increment ? 1 : RowLength - 1)) % RowLength;
     }
 }
-}  // namespace
+}   // namespace
 
 void ModelReset(Hd44780& lcd) {
     std::memset(&lcd, 0, sizeof lcd);
@@ -48,35 +54,35 @@ void ModelReset(Hd44780& lcd) {
 }
 
 void ModelInstruction(Hd44780& lcd, uint8_t code) {
-    if (code & 0x80) {                       // set DDRAM address
+    if (code & 0x80) {   // set DDRAM address
         lcd.addressCounter = NormaliseDisplayAddress(static_cast<uint8_t>(code & 0x7F));
         lcd.addressingGlyphs = false;
-    } else if (code & 0x40) {                // set CGRAM address
+    } else if (code & 0x40) {   // set CGRAM address
         lcd.addressCounter = static_cast<uint8_t>(code & 0x3F);
         lcd.addressingGlyphs = true;
-    } else if (code & 0x20) {                // function set
+    } else if (code & 0x20) {   // function set
         lcd.eightBit = (code & 0x10) != 0;
         lcd.twoLines = (code & 0x08) != 0;
         lcd.tallFont = (code & 0x04) != 0;
-    } else if (code & 0x10) {                // cursor or display shift
+    } else if (code & 0x10) {   // cursor or display shift
         bool display = (code & 0x08) != 0, right = (code & 0x04) != 0;
         if (display) {
             lcd.displayShift = (lcd.displayShift + (right ? RowLength - 1 : 1)) % RowLength;
         } else if (!lcd.addressingGlyphs) {
             lcd.addressCounter = NextDisplayAddress(lcd.addressCounter, right);
         }
-    } else if (code & 0x08) {                // display on/off control
+    } else if (code & 0x08) {   // display on/off control
         lcd.displayOn = (code & 0x04) != 0;
         lcd.cursorOn = (code & 0x02) != 0;
         lcd.blinkOn = (code & 0x01) != 0;
-    } else if (code & 0x04) {                // entry mode set
+    } else if (code & 0x04) {   // entry mode set
         lcd.increment = (code & 0x02) != 0;
         lcd.shift = (code & 0x01) != 0;
-    } else if (code & 0x02) {                // return home
+    } else if (code & 0x02) {   // return home
         lcd.addressCounter = 0;
         lcd.addressingGlyphs = false;
         lcd.displayShift = 0;
-    } else if (code & 0x01) {                // clear display: spaces, home, increment
+    } else if (code & 0x01) {   // clear display: spaces, home, increment
         std::memset(lcd.displayRam, 0x20, sizeof lcd.displayRam);
         lcd.addressCounter = 0;
         lcd.addressingGlyphs = false;

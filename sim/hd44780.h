@@ -10,14 +10,14 @@ constexpr int GlyphRamSize = 64;       // eight glyphs of eight rows
 struct Hd44780 {
     uint8_t displayRam[DisplayRamSize];
     uint8_t glyphRam[GlyphRamSize];
-    uint8_t addressCounter;    // display address (0x00-0x27, 0x40-0x67) or glyph address (0-63)
-    bool addressingGlyphs;     // the last address set was a CGRAM address
-    bool increment;            // entry mode I/D
-    bool shift;                // entry mode S (display shift; the offset is kept)
-    int displayShift;          // columns the display window is shifted left
+    uint8_t addressCounter;   // display address (0x00-0x27, 0x40-0x67) or glyph address (0-63)
+    bool addressingGlyphs;    // the last address set was a CGRAM address
+    bool increment;           // entry mode I/D
+    bool shift;               // entry mode S (display shift; the offset is kept)
+    int displayShift;         // columns the display window is shifted left
     bool displayOn, cursorOn, blinkOn;
     bool eightBit, twoLines, tallFont;
-    int controlLines;          // last value written to the box's control port
+    int controlLines;   // last value written to the box's control port
 };
 
 void ModelReset(Hd44780& lcd);

@@ -80,7 +80,8 @@ void OpenPublishing(HMODULE self) {
     DWORD length = GetModuleFileNameA(self, directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
     char* slash = std::strrchr(directory, '\\');
-    if (slash) slash[1] = '\0'; else directory[0] = '\0';
+    if (slash) slash[1] = '\0';
+    else directory[0] = '\0';
     std::snprintf(StatePath, sizeof StatePath, "%slcd-state.txt", directory);
     std::snprintf(StateTempPath, sizeof StateTempPath, "%slcd-state.%lu.tmp", directory, GetCurrentProcessId());
     char logPath[MAX_PATH + 32];
@@ -91,7 +92,7 @@ void OpenPublishing(HMODULE self) {
     TransferLog = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
-}  // namespace
+}   // namespace
 
 extern "C" int __stdcall uio_out(int selector, int value, int latch) {
     if (StallMilliseconds) Sleep(StallMilliseconds);

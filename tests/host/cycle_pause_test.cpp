@@ -5,9 +5,9 @@
 #include "service/monitor_worker.h"
 
 namespace {
-constexpr unsigned long WaitFailed = 0xFFFFFFFF;      // WAIT_FAILED, as for a NULL handle
-constexpr unsigned long WaitAbandoned = 0x80;         // WAIT_ABANDONED: never for an event
-}  // namespace
+constexpr unsigned long WaitFailed = 0xFFFFFFFF;   // WAIT_FAILED, as for a NULL handle
+constexpr unsigned long WaitAbandoned = 0x80;      // WAIT_ABANDONED: never for an event
+}   // namespace
 
 TEST(CyclePause, QuitRequestEndsThePause) {
     EXPECT_EQ(RestOfPause(PauseWaitQuit, 0), 0ul);
@@ -30,6 +30,4 @@ TEST(CyclePause, FailedWaitStillLastsItsSecond) {
     EXPECT_EQ(RestOfPause(WaitFailed, 5 * CyclePause), 0ul);
 }
 
-TEST(CyclePause, IsOneSecond) {
-    EXPECT_EQ(CyclePause, 1000ul);
-}
+TEST(CyclePause, IsOneSecond) { EXPECT_EQ(CyclePause, 1000ul); }

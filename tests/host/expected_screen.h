@@ -46,9 +46,7 @@ inline std::string ExpectedMemoryText(uint32_t megabytes) {
 }
 
 // Cells a bar fills from the left: percent (held within 0..100) of 16, rounded down.
-inline int ExpectedBarCells(int percent) {
-    return std::clamp(percent, 0, 100) * 16 / 100;
-}
+inline int ExpectedBarCells(int percent) { return std::clamp(percent, 0, 100) * 16 / 100; }
 
 // Row 1's 16 cell codes: glyph 2 where both bars reach, then the longer bar's
 // own glyph (1 processor, 0 memory) to its end, then spaces.

@@ -13,7 +13,7 @@ void Data(Hd44780& lcd, uint8_t byte) {
     ModelBoxCall(lcd, 1, 9, 0);
     ModelBoxCall(lcd, 3, byte, 1);
 }
-}  // namespace
+}   // namespace
 
 TEST(Hd44780Model, Row1StartsAtAddress0x40AndCounterFollowsEntryMode) {
     Hd44780 lcd;
@@ -23,7 +23,7 @@ TEST(Hd44780Model, Row1StartsAtAddress0x40AndCounterFollowsEntryMode) {
     Data(lcd, 'B');
     EXPECT_EQ(ModelCell(lcd, 1, 0), 'A');
     EXPECT_EQ(ModelCell(lcd, 1, 1), 'B');
-    Instruction(lcd, 0x04);      // decrement
+    Instruction(lcd, 0x04);   // decrement
     Instruction(lcd, 0x85);
     Data(lcd, 'x');
     Data(lcd, 'y');
@@ -35,7 +35,7 @@ TEST(Hd44780Model, Row1StartsAtAddress0x40AndCounterFollowsEntryMode) {
 TEST(Hd44780Model, GlyphRamTakesDataUntilDisplayAddressIsSet) {
     Hd44780 lcd;
     ModelReset(lcd);
-    Instruction(lcd, 0x48);      // glyph 1, row 0
+    Instruction(lcd, 0x48);   // glyph 1, row 0
     Data(lcd, 0xFF);
     Data(lcd, 0x15);
     EXPECT_EQ(lcd.glyphRam[8], 0x1F);   // only five dots exist

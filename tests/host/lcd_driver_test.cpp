@@ -16,8 +16,9 @@ TEST(LcdDriver, RunOfDataWritesControlOnceAndInstructionSwitchesBack) {
     LcdSetCursor(0, 0);
     LcdPutText("AB\xB7");
     LcdSetCursor(3, 1);
-    EXPECT_EQ(RecordedCalls, (Calls{{1, 8, 0}, {3, 0x80, 1}, {1, 9, 0}, {3, 'A', 1}, {3, 'B', 1},
-                                    {3, 0xB7, 1}, {1, 8, 0}, {3, 0xC3, 1}}));
+    EXPECT_EQ(
+        RecordedCalls,
+        (Calls{{1, 8, 0}, {3, 0x80, 1}, {1, 9, 0}, {3, 'A', 1}, {3, 'B', 1}, {3, 0xB7, 1}, {1, 8, 0}, {3, 0xC3, 1}}));
 }
 
 TEST(LcdDriver, WidthSelectsTheByteWriteSelector) {
@@ -64,8 +65,14 @@ TEST(LcdDriver, PutTextStopsAtNulAndEmptyWritesNothing) {
 TEST(LcdDriver, InitialiseSendsResetSequenceInOrder) {
     ResetBox();
     LcdInitialise();
-    EXPECT_EQ(RecordedCalls, (Calls{{1, 8, 0}, {3, 0x30, 1}, {3, 0x30, 1}, {3, 0x30, 1}, {3, 0x38, 1},
-                                    {3, 0x0C, 1}, {3, 0x01, 1}, {3, 0x06, 1}}));
+    EXPECT_EQ(RecordedCalls, (Calls{{1, 8, 0},
+                                    {3, 0x30, 1},
+                                    {3, 0x30, 1},
+                                    {3, 0x30, 1},
+                                    {3, 0x38, 1},
+                                    {3, 0x0C, 1},
+                                    {3, 0x01, 1},
+                                    {3, 0x06, 1}}));
     EXPECT_TRUE(RecordedDisplay.displayOn);
     EXPECT_TRUE(RecordedDisplay.twoLines);
 }

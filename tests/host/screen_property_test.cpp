@@ -25,7 +25,8 @@ Figures RandomFigures(std::mt19937& random, const Figures& previous) {
     // Mostly small steps, as from one second to the next, sometimes jumps
     // and out-of-range values.
     if (random() % 4 == 0) {
-        std::snprintf(f.date, sizeof f.date, "2026/%02u/%02u", unsigned(random() % 12 + 1), unsigned(random() % 28 + 1));
+        std::snprintf(f.date, sizeof f.date, "2026/%02u/%02u", unsigned(random() % 12 + 1),
+                      unsigned(random() % 28 + 1));
         std::snprintf(f.time, sizeof f.time, "%02u:%02u:00", unsigned(random() % 24), unsigned(random() % 60));
     }
     if (random() % 3 == 0) {
@@ -61,7 +62,7 @@ void DrawCycle(ScreenState& state, const Figures& f) {
     ASSERT_LE(count, MaxScreenOps);
     for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
 }
-}  // namespace
+}   // namespace
 
 TEST(ScreenProperty, RandomCyclesShowTheLayoutWithMinimalWrites) {
     std::mt19937 random(20261207);
@@ -85,8 +86,10 @@ TEST(ScreenProperty, RandomCyclesShowTheLayoutWithMinimalWrites) {
             // a cursor move and a byte for every cell between its old and new end.
             const int expectedWrites = (clock != shownClock ? 1 + int(clock.size()) : 0) +
                                        (memory != shownMemory ? 1 + int(memory.size()) : 0) +
-                                       2 * std::abs(cpuCells - shownCpuCells) + 2 * std::abs(memoryCells - shownMemoryCells);
-            ASSERT_EQ(CountByteWrites() - writesBefore, expectedWrites) << "sequence " << sequence << " cycle " << cycle;
+                                       2 * std::abs(cpuCells - shownCpuCells) +
+                                       2 * std::abs(memoryCells - shownMemoryCells);
+            ASSERT_EQ(CountByteWrites() - writesBefore, expectedWrites)
+                << "sequence " << sequence << " cycle " << cycle;
             ASSERT_EQ(ShownRow(0), clock + memory) << "sequence " << sequence << " cycle " << cycle;
             ASSERT_EQ(ShownRow(1), ExpectedBarRow(f.cpu, f.load))
                 << "sequence " << sequence << " cycle " << cycle << ": cpu " << f.cpu << " load " << f.load;

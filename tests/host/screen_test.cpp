@@ -35,7 +35,7 @@ std::string CellsWritten(int cpuFrom, int memoryFrom, int cpuPercent, int loadPe
     }
     return out;
 }
-}  // namespace
+}   // namespace
 
 TEST(ScreenTexts, TopTextFromDateAndTime) {
     char top[TopTextLength + 1];
@@ -72,9 +72,7 @@ TEST(ScreenBars, MemoryRisesFrom3To8UnderProcessorAt5) {
     EXPECT_EQ(CellsWritten(5, 3, 32, 50), "3:2 4:2 5:0 6:0 7:0 ");
 }
 
-TEST(ScreenBars, UnchangedCycleWritesNothing) {
-    EXPECT_EQ(CellsWritten(7, 9, 44, 57), "");
-}
+TEST(ScreenBars, UnchangedCycleWritesNothing) { EXPECT_EQ(CellsWritten(7, 9, 44, 57), ""); }
 
 // A display just switched on, one cycle: both texts, then from the left the
 // cells both bars reach as glyph 2, the longer bar's own glyph to its end, spaces.

@@ -56,7 +56,7 @@ std::string ReadValueOf(size_t length, std::vector<unsigned long>* sizes) {
 }
 
 typedef std::vector<unsigned long> Sizes;
-}  // namespace
+}   // namespace
 
 TEST(SetupPaths, DriveRootKeepsBothBackslashes) {
     EXPECT_EQ(SettingsPathIn("C:\\"), "C:\\\\DRELOM.ini");
@@ -85,15 +85,16 @@ TEST(StateText, NamesEachServiceStateAndNothingElse) {
     for (unsigned long state = 1; state <= 7; ++state) EXPECT_STREQ(StateText(state), words[state - 1]) << state;
     // "未登録" (not registered) in code page 932, for anything not a state.
     const char notRegistered[] = "\x96\xa2\x93\x6f\x98\x5e";
-    for (unsigned long value : {0ul, 8ul, 0x7FFFFFFFul, 0xFFFFFFFFul}) EXPECT_STREQ(StateText(value), notRegistered) << value;
+    for (unsigned long value : {0ul, 8ul, 0x7FFFFFFFul, 0xFFFFFFFFul})
+        EXPECT_STREQ(StateText(value), notRegistered) << value;
 }
 
 TEST(ProfileValue, MayBeCutWhenItCameWithinTwoBytesOfTheEnd) {
     EXPECT_TRUE(ProfileValueMayBeCut(255, 256));
-    EXPECT_TRUE(ProfileValueMayBeCut(254, 256));    // a double-byte character left out
+    EXPECT_TRUE(ProfileValueMayBeCut(254, 256));   // a double-byte character left out
     EXPECT_FALSE(ProfileValueMayBeCut(253, 256));
-    EXPECT_TRUE(ProfileValueMayBeCut(0, 1));     // a one-byte buffer holds only the NUL
-    EXPECT_TRUE(ProfileValueMayBeCut(0, 2));     // nor does a two-byte one hold a double-byte character
+    EXPECT_TRUE(ProfileValueMayBeCut(0, 1));   // a one-byte buffer holds only the NUL
+    EXPECT_TRUE(ProfileValueMayBeCut(0, 2));   // nor does a two-byte one hold a double-byte character
     EXPECT_FALSE(ProfileValueMayBeCut(0, 0));
 }
 

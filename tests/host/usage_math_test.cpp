@@ -23,7 +23,7 @@ TEST(UsageFromDeltas, RoundsHalfToEven) {
 TEST(UsageFromDeltas, NoTimeAccountedKeepsPreviousAndResultIsClamped) {
     EXPECT_EQ(UsageFromDeltas(0.0, 0.0, 37), 37);
     EXPECT_EQ(UsageFromDeltas(5.0, -10.0, 12), 12);
-    EXPECT_EQ(UsageFromDeltas(30.0, 10.0, 50), 0);      // more idle than total
+    EXPECT_EQ(UsageFromDeltas(30.0, 10.0, 50), 0);   // more idle than total
     EXPECT_EQ(UsageFromDeltas(-30.0, 10.0, 50), 100);
 }
 
@@ -34,7 +34,7 @@ SamplerState WithProcessors(int count) {
     state.ProcessorCount = count;
     return state;
 }
-}  // namespace
+}   // namespace
 
 TEST(Sampling, TwoProcessorsWeightedByTheirOwnTotals) {
     SamplerState state = WithProcessors(2);
@@ -55,7 +55,7 @@ TEST(Sampling, OneProcessorSlot0FollowsSlot1AndFirstSampleAfterPrimeKeepsZero) {
     SamplerState state = WithProcessors(1);
     ProcessorTimes t[1] = {{10, 100}};
     PrimeFromTimes(state, t);
-    SampleFromTimes(state, t);                      // no time passed since priming
+    SampleFromTimes(state, t);   // no time passed since priming
     EXPECT_EQ(state.ProcessorUsage[0], 0);
     for (int i = 1; i <= 20; ++i) {
         ProcessorTimes n[1] = {{10.0 + 3 * i, 100.0 + 7 * i}};

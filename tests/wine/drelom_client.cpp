@@ -22,135 +22,130 @@ namespace {
 HWND g_main = NULL;
 
 std::string Utf8Text(HWND window) {
-  wchar_t wide[4096];
-  wide[0] = 0;
-  // GetWindowText of another process's window does not ask the window, and an
-  // edit control keeps its own text: ask with WM_GETTEXT, with a time limit.
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide),
-                      SMTO_ABORTIFHUNG, 5000, &ignored);
-  wide[4095] = 0;
-  char utf8[16384];
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, NULL, NULL);
-  if (n <= 0) return std::string();
-  return std::string(utf8);
+    wchar_t wide[4096];
+    wide[0] = 0;
+    // GetWindowText of another process's window does not ask the window, and an
+    // edit control keeps its own text: ask with WM_GETTEXT, with a time limit.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000, &ignored);
+    wide[4095] = 0;
+    char utf8[16384];
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, NULL, NULL);
+    if (n <= 0) return std::string();
+    return std::string(utf8);
 }
 
 void Print(const std::string& line) {
-  std::string out = line + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()),
-            &written, NULL);
+    std::string out = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, NULL);
 }
 
 bool WaitMain(DWORD ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    g_main = FindWindowA("NORMAL0", "DRELOM");
-    if (g_main != NULL) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(100);
-  }
+    DWORD start = GetTickCount();
+    for (;;) {
+        g_main = FindWindowA("NORMAL0", "DRELOM");
+        if (g_main != NULL) return true;
+        if (GetTickCount() - start > ms) return false;
+        Sleep(100);
+    }
 }
 
 struct BoxSearch {
-  HWND found;
+    HWND found;
 };
 
 BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  char className[64];
-  GetClassNameA(window, className, sizeof className);
-  if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-  std::string caption = Utf8Text(window);
-  if (caption == "成功" || caption == "エラー") {
-    reinterpret_cast<BoxSearch*>(param)->found = window;
-    return FALSE;
-  }
-  return TRUE;
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    std::string caption = Utf8Text(window);
+    if (caption == "成功" || caption == "エラー") {
+        reinterpret_cast<BoxSearch*>(param)->found = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 HWND FindMessageBox() {
-  BoxSearch search = {NULL};
-  EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+    BoxSearch search = {NULL};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 bool Box(DWORD ms) {
-  DWORD start = GetTickCount();
-  HWND box = NULL;
-  while ((box = FindMessageBox()) == NULL) {
-    if (GetTickCount() - start > ms) return false;
-    Sleep(100);
-  }
-  Sleep(100);  // let the box finish laying itself out
-  Print("box " + Utf8Text(box) + "|" + Utf8Text(GetDlgItem(box, 0xFFFF)));
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-  start = GetTickCount();
-  while (IsWindow(box)) {
-    if (GetTickCount() - start > ms) return false;
-    Sleep(50);
-  }
-  Sleep(200);  // the state field is written after the box returns
-  return true;
+    DWORD start = GetTickCount();
+    HWND box = NULL;
+    while ((box = FindMessageBox()) == NULL) {
+        if (GetTickCount() - start > ms) return false;
+        Sleep(100);
+    }
+    Sleep(100);   // let the box finish laying itself out
+    Print("box " + Utf8Text(box) + "|" + Utf8Text(GetDlgItem(box, 0xFFFF)));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    start = GetTickCount();
+    while (IsWindow(box)) {
+        if (GetTickCount() - start > ms) return false;
+        Sleep(50);
+    }
+    Sleep(200);   // the state field is written after the box returns
+    return true;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string command = argv[i];
-    if (command == "wait" && i + 1 < argc) {
-      if (!WaitMain(std::strtoul(argv[++i], NULL, 10))) {
-        Print("error no DRELOM window");
-        return 1;
-      }
-      continue;
-    }
-    if (g_main == NULL && !WaitMain(0)) {
-      Print("error no DRELOM window");
-      return 1;
-    }
-    if (command == "texts") {
-      for (int id = 1000; id <= 1010; ++id) {
-        Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
-      }
-    } else if (command == "text" && i + 1 < argc) {
-      int id = std::atoi(argv[++i]);
-      Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
-    } else if (command == "click" && i + 1 < argc) {
-      int id = std::atoi(argv[++i]);
-      PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)));
-    } else if (command == "send" && i + 1 < argc) {
-      int id = std::atoi(argv[++i]);
-      DWORD_PTR ignored = 0;
-      SendMessageTimeoutA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                          reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)), SMTO_ABORTIFHUNG,
-                          30000, &ignored);
-    } else if (command == "box" && i + 1 < argc) {
-      if (!Box(std::strtoul(argv[++i], NULL, 10))) {
-        Print("error no message box");
-        return 1;
-      }
-    } else if (command == "settext" && i + 2 < argc) {
-      int id = std::atoi(argv[++i]);
-      SendMessageA(GetDlgItem(g_main, id), WM_SETTEXT, 0,
-                   reinterpret_cast<LPARAM>(argv[++i]));
-    } else if (command == "close") {
-      PostMessageA(g_main, WM_CLOSE, 0, 0);
-      DWORD start = GetTickCount();
-      while (IsWindow(g_main)) {
-        if (GetTickCount() - start > 10000) {
-          Print("error window did not close");
-          return 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string command = argv[i];
+        if (command == "wait" && i + 1 < argc) {
+            if (!WaitMain(std::strtoul(argv[++i], NULL, 10))) {
+                Print("error no DRELOM window");
+                return 1;
+            }
+            continue;
         }
-        Sleep(50);
-      }
-    } else {
-      Print("error unknown command " + command);
-      return 1;
+        if (g_main == NULL && !WaitMain(0)) {
+            Print("error no DRELOM window");
+            return 1;
+        }
+        if (command == "texts") {
+            for (int id = 1000; id <= 1010; ++id) {
+                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
+            }
+        } else if (command == "text" && i + 1 < argc) {
+            int id = std::atoi(argv[++i]);
+            Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
+        } else if (command == "click" && i + 1 < argc) {
+            int id = std::atoi(argv[++i]);
+            PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)));
+        } else if (command == "send" && i + 1 < argc) {
+            int id = std::atoi(argv[++i]);
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)), SMTO_ABORTIFHUNG, 30000, &ignored);
+        } else if (command == "box" && i + 1 < argc) {
+            if (!Box(std::strtoul(argv[++i], NULL, 10))) {
+                Print("error no message box");
+                return 1;
+            }
+        } else if (command == "settext" && i + 2 < argc) {
+            int id = std::atoi(argv[++i]);
+            SendMessageA(GetDlgItem(g_main, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[++i]));
+        } else if (command == "close") {
+            PostMessageA(g_main, WM_CLOSE, 0, 0);
+            DWORD start = GetTickCount();
+            while (IsWindow(g_main)) {
+                if (GetTickCount() - start > 10000) {
+                    Print("error window did not close");
+                    return 1;
+                }
+                Sleep(50);
+            }
+        } else {
+            Print("error unknown command " + command);
+            return 1;
+        }
     }
-  }
-  return 0;
+    return 0;
 }

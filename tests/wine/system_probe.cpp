@@ -103,19 +103,17 @@ int PrintProcessSamples(const char* fileName, DWORD interval, int samples) {
         // for another process but fills the page file figures.
         std::printf("sample %lu handles %ld private %lu peak %lu cpu_ms %llu\n", GetTickCount() - start,
                     CountHandlesOf(id), static_cast<unsigned long>(memory.PagefileUsage),
-                    static_cast<unsigned long>(memory.PeakPagefileUsage),
-                    (Ticks(kernel) + Ticks(user)) / 10000);
+                    static_cast<unsigned long>(memory.PeakPagefileUsage), (Ticks(kernel) + Ticks(user)) / 10000);
         std::fflush(stdout);
     }
     CloseHandle(process);
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "figures") == 0)
-        return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])));
+    if (argc >= 3 && std::strcmp(argv[1], "figures") == 0) return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])));
     if (argc >= 5 && std::strcmp(argv[1], "process") == 0)
         return PrintProcessSamples(argv[2], static_cast<DWORD>(std::atoi(argv[3])), std::atoi(argv[4]));
     std::fprintf(stderr, "usage: system_probe figures <ms> | process <file> <interval ms> <samples>\n");
