@@ -88,16 +88,22 @@ class Prefix:
         """Boots the prefix and leaves a persistent wineserver: without it Wine
         ends services.exe, and every service, when the last ordinary Wine
         process exits."""
-        self._quiet([self.wine, "wineboot", "-i"], 180)
+        booted, said = self.run("wineboot", "-i", timeout=180)
         self._quiet([self.wineserver, "-w"], 60)
         self._quiet([self.wineserver, "-p"], 10)
         # Starts services.exe and the prefix's own services and lets them
         # settle: a program started while one of them is still connecting
-        # could take its place on the service pipe.
-        rc, out = self.run("cmd", "/c", "exit", timeout=60)
-        if rc != 0:
-            raise RuntimeError(f"{self.arch} prefix did not boot: cmd exits {rc}: {out[-300:]}")
-        time.sleep(2)
+        # could take its place on the service pipe. On a busy machine the
+        # first program after the boot now and then fails at once; a second
+        # try goes through.
+        for _ in range(3):
+            rc, out = self.run("cmd", "/c", "exit", timeout=60)
+            if rc == 0:
+                time.sleep(2)
+                return
+            time.sleep(2)
+        raise RuntimeError(f"{self.arch} prefix did not boot: wineboot exits {booted} ({said[-200:]!r}), "
+                           f"cmd exits {rc} ({out[-200:]!r})")
 
     def end(self):
         self._quiet([self.wineserver, "-k"], 10)
