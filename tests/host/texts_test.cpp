@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "service/screen.h"
+#include "setup/texts.h"
 
 // The LCD's character ROM has half-width katakana at the code page 932 byte
 // values; the source is UTF-8, so this checks the compiler's conversion.
@@ -17,4 +18,96 @@ TEST(Texts, GlyphRowsAreFiveDotsWide) {
     // Glyph 2 is the two stripes of glyphs 0 and 1 together.
     for (int r = 0; r < GlyphRows; ++r)
         EXPECT_EQ(BarGlyphRows[2 * GlyphRows + r], BarGlyphRows[r] | BarGlyphRows[GlyphRows + r]);
+}
+
+// DRELOM's texts as the ANSI calls of a Japanese Windows take them: every
+// byte written out, so that the compiler's conversion of the UTF-8 source to
+// code page 932 is checked, and a text cannot change unseen.
+TEST(Texts, SetupTextsAreTheirCodePage932Bytes) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } texts[] = {
+        {TEXT_WINDOW_CLASS, "NORMAL0"},
+        {TEXT_WINDOW_TITLE, "DRELOM"},
+        // ＭＳ Ｐゴシック
+        {TEXT_FONT_FACE, "\x82\x6C\x82\x72 \x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E"},
+        // 登録
+        {TEXT_REGISTER, "\x93\x6F\x98\x5E"},
+        // 開始
+        {TEXT_START, "\x8A\x4A\x8E\x6E"},
+        // 削除
+        {TEXT_DELETE, "\x8D\xED\x8F\x9C"},
+        // 停止
+        {TEXT_STOP, "\x92\xE2\x8E\x7E"},
+        // サービスの登録/削除が出来ます。
+        {TEXT_GUIDE,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E/"
+         "\x8D\xED\x8F\x9C\x82\xAA\x8F\x6F\x97\x88\x82\xDC\x82\xB7\x81\x42"},
+        // サービス名
+        {TEXT_NAME_LABEL, "\x83\x54\x81\x5B\x83\x72\x83\x58\x96\xBC"},
+        // EXE名
+        {TEXT_EXE_LABEL, "EXE\x96\xBC"},
+        // 状態
+        {TEXT_STATE_LABEL, "\x8F\xF3\x91\xD4"},
+        // 最新の状態
+        {TEXT_REFRESH, "\x8D\xC5\x90\x56\x82\xCC\x8F\xF3\x91\xD4"},
+        // 未登録
+        {TEXT_STATE_NONE, "\x96\xA2\x93\x6F\x98\x5E"},
+        // 停止
+        {TEXT_STATE_STOPPED, "\x92\xE2\x8E\x7E"},
+        // 開始中
+        {TEXT_STATE_START_PENDING, "\x8A\x4A\x8E\x6E\x92\x86"},
+        // 停止中
+        {TEXT_STATE_STOP_PENDING, "\x92\xE2\x8E\x7E\x92\x86"},
+        // 開始
+        {TEXT_STATE_RUNNING, "\x8A\x4A\x8E\x6E"},
+        // 未決定
+        {TEXT_STATE_CONTINUE_PENDING, "\x96\xA2\x8C\x88\x92\xE8"},
+        // 休止中
+        {TEXT_STATE_PAUSE_PENDING, "\x8B\x78\x8E\x7E\x92\x86"},
+        // 休止
+        {TEXT_STATE_PAUSED, "\x8B\x78\x8E\x7E"},
+        // 成功
+        {TEXT_CAPTION_SUCCESS, "\x90\xAC\x8C\xF7"},
+        // エラー
+        {TEXT_CAPTION_ERROR, "\x83\x47\x83\x89\x81\x5B"},
+        // サービスの登録に成功しました！
+        {TEXT_REGISTER_OK,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E\x82\xC9"
+         "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの登録に失敗しました！
+        {TEXT_REGISTER_FAILED,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E\x82\xC9"
+         "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの実行に成功しました！
+        {TEXT_START_OK,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8E\xC0\x8D\x73\x82\xC9"
+         "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの実行に失敗しました！
+        {TEXT_START_FAILED,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8E\xC0\x8D\x73\x82\xC9"
+         "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの停止に成功しました！
+        {TEXT_STOP_OK,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x92\xE2\x8E\x7E\x82\xC9"
+         "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの停止に失敗しました！
+        {TEXT_STOP_FAILED,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x92\xE2\x8E\x7E\x82\xC9"
+         "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの削除に成功しました！
+        {TEXT_DELETE_OK,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8D\xED\x8F\x9C\x82\xC9"
+         "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        // サービスの削除に失敗しました！
+        {TEXT_DELETE_FAILED,
+         "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8D\xED\x8F\x9C\x82\xC9"
+         "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
+        {TEXT_SETTINGS_FILE, "DRELOM.ini"},
+        {TEXT_SETTINGS_SECTION, "Service"},
+        {TEXT_SETTINGS_NAME_KEY, "Name"},
+        {TEXT_SETTINGS_EXE_KEY, "Exe"},
+    };
+    for (const auto& t : texts) EXPECT_STREQ(t.text, t.expected);
 }
