@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string read = ReadWholeProfileValue(ReadFakeProfile, &profile);
 
     const std::string stored = profile.value.substr(0, profile.value.find('\0'));
-    const bool fits = stored.size() + 2 < kProfileValueCap;   // with its NUL, short of the cap's last two bytes
+    const bool fits = stored.size() + 2 < ProfileValueCap;   // with its NUL, short of the cap's last two bytes
     FUZZ_REQUIRE(read == (fits ? stored : std::string()));
 
     FUZZ_REQUIRE(ProgramPathIn(directory, read) == directory + "\\" + read);

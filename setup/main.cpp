@@ -6,9 +6,9 @@
 #include "texts.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    TheSetupWindow.font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, OUT_STROKE_PRECIS,
-                                      CLIP_STROKE_PRECIS, DRAFT_QUALITY, FF_SWISS | DEFAULT_PITCH, TEXT_FONT_FACE);
-    TheSetupWindow.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    SetupWindow.font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, OUT_STROKE_PRECIS,
+                                   CLIP_STROKE_PRECIS, DRAFT_QUALITY, FF_SWISS | DEFAULT_PITCH, TextFontFace);
+    SetupWindow.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     HINSTANCE instance = GetModuleHandleA(NULL);
 
     WNDCLASSEXA windowClass;
@@ -19,12 +19,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
     windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    windowClass.hbrBackground = TheSetupWindow.brush;
-    windowClass.lpszClassName = TEXT_WINDOW_CLASS;
+    windowClass.hbrBackground = SetupWindow.brush;
+    windowClass.lpszClassName = TextWindowClass;
     windowClass.hIconSm = LoadIconA(NULL, IDI_WINLOGO);
     RegisterClassExA(&windowClass);
 
-    CreateWindowExA(0, TEXT_WINDOW_CLASS, TEXT_WINDOW_TITLE, WS_VISIBLE | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+    CreateWindowExA(0, TextWindowClass, TextWindowTitle, WS_VISIBLE | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
                     CW_USEDEFAULT, 426, 136, NULL, NULL, instance, NULL);
 
     MSG message;

@@ -12,7 +12,7 @@ SC_HANDLE OpenManager() {
 }
 
 // A request made of an opened service.
-typedef BOOL (*ServiceRequest)(SC_HANDLE service, SERVICE_STATUS* status);
+using ServiceRequest = BOOL (*)(SC_HANDLE service, SERVICE_STATUS* status);
 
 BOOL QueryRequest(SC_HANDLE service, SERVICE_STATUS* status) { return QueryServiceStatus(service, status); }
 

@@ -7,7 +7,7 @@
 #include "setup_logic.h"
 #include "texts.h"
 
-ServiceSettings TheServiceSettings;
+ServiceSettings Settings;
 
 namespace {
 
@@ -39,10 +39,10 @@ struct ProfileKey {
 // the key is missing.
 unsigned long ReadFromSettingsFile(void* context, char* buffer, unsigned long size) {
     const ProfileKey* where = static_cast<const ProfileKey*>(context);
-    return GetPrivateProfileStringA(TEXT_SETTINGS_SECTION, where->key, "", buffer, size, where->path);
+    return GetPrivateProfileStringA(TextSettingsSection, where->key, "", buffer, size, where->path);
 }
 
-// A [Service] value of the settings file, whole up to kProfileValueCap.
+// A [Service] value of the settings file, whole up to ProfileValueCap.
 std::string ReadProfileValue(const char* key, const std::string& path) {
     ProfileKey where = {key, path.c_str()};
     return ReadWholeProfileValue(ReadFromSettingsFile, &where);
@@ -51,13 +51,13 @@ std::string ReadProfileValue(const char* key, const std::string& path) {
 }   // namespace
 
 void ReadServiceSettings() {
-    TheServiceSettings.name.clear();
-    TheServiceSettings.programPath.clear();
+    Settings.name.clear();
+    Settings.programPath.clear();
     std::string directory;
     if (!ReadCurrentDirectory(&directory)) return;
     std::string path = SettingsPathIn(directory);
-    TheServiceSettings.name = ReadProfileValue(TEXT_SETTINGS_NAME_KEY, path);
-    TheServiceSettings.programPath = ProgramPathIn(directory, ReadProfileValue(TEXT_SETTINGS_EXE_KEY, path));
+    Settings.name = ReadProfileValue(TextSettingsNameKey, path);
+    Settings.programPath = ProgramPathIn(directory, ReadProfileValue(TextSettingsExeKey, path));
 }
 
 std::string LookUpComputerName() {

@@ -10,9 +10,9 @@ struct ServiceSettings {
 };
 
 // The one record of this process; empty until ReadServiceSettings.
-extern ServiceSettings TheServiceSettings;
+extern ServiceSettings Settings;
 
-// Fills TheServiceSettings from DRELOM.ini in the current directory.  If the
+// Fills Settings from DRELOM.ini in the current directory.  If the
 // current directory cannot be read, both fields are left empty.
 void ReadServiceSettings();
 

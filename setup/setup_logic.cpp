@@ -4,7 +4,7 @@
 
 #include "texts.h"
 
-std::string SettingsPathIn(const std::string& directory) { return directory + "\\" TEXT_SETTINGS_FILE; }
+std::string SettingsPathIn(const std::string& directory) { return directory + "\\" + TextSettingsFile; }
 
 std::string ProgramPathIn(const std::string& directory, const std::string& exe) { return directory + "\\" + exe; }
 
@@ -20,19 +20,18 @@ struct StateName {
 };
 
 // The values of dwCurrentState, SERVICE_STOPPED (1) to SERVICE_PAUSED (7).
-const StateName kStateNames[] = {
-    {1, TEXT_STATE_STOPPED}, {2, TEXT_STATE_START_PENDING},    {3, TEXT_STATE_STOP_PENDING},
-    {4, TEXT_STATE_RUNNING}, {5, TEXT_STATE_CONTINUE_PENDING}, {6, TEXT_STATE_PAUSE_PENDING},
-    {7, TEXT_STATE_PAUSED},
+constexpr StateName StateNames[] = {
+    {1, TextStateStopped},         {2, TextStateStartPending}, {3, TextStateStopPending}, {4, TextStateRunning},
+    {5, TextStateContinuePending}, {6, TextStatePausePending}, {7, TextStatePaused},
 };
 
 }   // namespace
 
 const char* StateText(unsigned long currentState) {
-    for (const StateName& entry : kStateNames) {
+    for (const StateName& entry : StateNames) {
         if (entry.state == currentState) return entry.text;
     }
-    return TEXT_STATE_NONE;
+    return TextStateNone;
 }
 
 bool ProfileValueMayBeCut(unsigned long returned, unsigned long size) {
@@ -46,7 +45,7 @@ std::string ReadWholeProfileValue(ProfileValueReader read, void* context) {
         buffer.assign(size, '\0');
         unsigned long length = read(context, buffer.data(), size);
         if (!ProfileValueMayBeCut(length, size)) return std::string(buffer.data(), length);
-        if (size >= kProfileValueCap) return std::string();
+        if (size >= ProfileValueCap) return std::string();
         size *= 2;
     }
 }

@@ -39,16 +39,16 @@ const char* StateText(unsigned long currentState);
 bool ProfileValueMayBeCut(unsigned long returned, unsigned long size);
 
 // Longest buffer a settings value is read into.  A value that still comes
-// within two bytes of its end (kProfileValueCap - 2 bytes or more) is taken as
+// within two bytes of its end (ProfileValueCap - 2 bytes or more) is taken as
 // no value at all: a cut program name would register a different file than
 // the one named.
-const unsigned long kProfileValueCap = 64 * 1024;
+constexpr unsigned long ProfileValueCap = 64 * 1024;
 
 // One reading of a settings value as GetPrivateProfileStringA does it, the
 // section, key and file fixed by context: copies at most size - 1 bytes of the
 // value and a NUL into buffer, and returns the number of bytes copied.
-typedef unsigned long (*ProfileValueReader)(void* context, char* buffer, unsigned long size);
+using ProfileValueReader = unsigned long (*)(void* context, char* buffer, unsigned long size);
 
 // The value whole: read into a 256-byte buffer, doubled while the value may
-// have been cut, up to kProfileValueCap; empty if it still does not fit.
+// have been cut, up to ProfileValueCap; empty if it still does not fit.
 std::string ReadWholeProfileValue(ProfileValueReader read, void* context);

@@ -10,7 +10,7 @@ struct SetupWindowRecord {
     HBRUSH brush;   // background of the window class
 };
 
-extern SetupWindowRecord TheSetupWindow;
+extern SetupWindowRecord SetupWindow;
 
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -4,45 +4,45 @@
 #pragma once
 
 // Window class, caption and the face name of the font of every control.
-#define TEXT_WINDOW_CLASS "NORMAL0"
-#define TEXT_WINDOW_TITLE "DRELOM"
-#define TEXT_FONT_FACE "ＭＳ Ｐゴシック"
+inline constexpr char TextWindowClass[] = "NORMAL0";
+inline constexpr char TextWindowTitle[] = "DRELOM";
+inline constexpr char TextFontFace[] = "ＭＳ Ｐゴシック";
 
 // Labels of the controls.
-#define TEXT_REGISTER "登録"
-#define TEXT_START "開始"
-#define TEXT_DELETE "削除"
-#define TEXT_STOP "停止"
-#define TEXT_GUIDE "サービスの登録/削除が出来ます。"
-#define TEXT_NAME_LABEL "サービス名"
-#define TEXT_EXE_LABEL "EXE名"
-#define TEXT_STATE_LABEL "状態"
-#define TEXT_REFRESH "最新の状態"
+inline constexpr char TextRegister[] = "登録";
+inline constexpr char TextStart[] = "開始";
+inline constexpr char TextDelete[] = "削除";
+inline constexpr char TextStop[] = "停止";
+inline constexpr char TextGuide[] = "サービスの登録/削除が出来ます。";
+inline constexpr char TextNameLabel[] = "サービス名";
+inline constexpr char TextExeLabel[] = "EXE名";
+inline constexpr char TextStateLabel[] = "状態";
+inline constexpr char TextRefresh[] = "最新の状態";
 
 // Names of the states of a service, and the word for one that is not there.
-#define TEXT_STATE_NONE "未登録"
-#define TEXT_STATE_STOPPED "停止"
-#define TEXT_STATE_START_PENDING "開始中"
-#define TEXT_STATE_STOP_PENDING "停止中"
-#define TEXT_STATE_RUNNING "開始"
-#define TEXT_STATE_CONTINUE_PENDING "未決定"
-#define TEXT_STATE_PAUSE_PENDING "休止中"
-#define TEXT_STATE_PAUSED "休止"
+inline constexpr char TextStateNone[] = "未登録";
+inline constexpr char TextStateStopped[] = "停止";
+inline constexpr char TextStateStartPending[] = "開始中";
+inline constexpr char TextStateStopPending[] = "停止中";
+inline constexpr char TextStateRunning[] = "開始";
+inline constexpr char TextStateContinuePending[] = "未決定";
+inline constexpr char TextStatePausePending[] = "休止中";
+inline constexpr char TextStatePaused[] = "休止";
 
 // Captions and texts of the boxes that tell how a request went.
-#define TEXT_CAPTION_SUCCESS "成功"
-#define TEXT_CAPTION_ERROR "エラー"
-#define TEXT_REGISTER_OK "サービスの登録に成功しました！"
-#define TEXT_REGISTER_FAILED "サービスの登録に失敗しました！"
-#define TEXT_START_OK "サービスの実行に成功しました！"
-#define TEXT_START_FAILED "サービスの実行に失敗しました！"
-#define TEXT_STOP_OK "サービスの停止に成功しました！"
-#define TEXT_STOP_FAILED "サービスの停止に失敗しました！"
-#define TEXT_DELETE_OK "サービスの削除に成功しました！"
-#define TEXT_DELETE_FAILED "サービスの削除に失敗しました！"
+inline constexpr char TextCaptionSuccess[] = "成功";
+inline constexpr char TextCaptionError[] = "エラー";
+inline constexpr char TextRegisterOk[] = "サービスの登録に成功しました！";
+inline constexpr char TextRegisterFailed[] = "サービスの登録に失敗しました！";
+inline constexpr char TextStartOk[] = "サービスの実行に成功しました！";
+inline constexpr char TextStartFailed[] = "サービスの実行に失敗しました！";
+inline constexpr char TextStopOk[] = "サービスの停止に成功しました！";
+inline constexpr char TextStopFailed[] = "サービスの停止に失敗しました！";
+inline constexpr char TextDeleteOk[] = "サービスの削除に成功しました！";
+inline constexpr char TextDeleteFailed[] = "サービスの削除に失敗しました！";
 
 // Where the settings are kept.
-#define TEXT_SETTINGS_FILE "DRELOM.ini"
-#define TEXT_SETTINGS_SECTION "Service"
-#define TEXT_SETTINGS_NAME_KEY "Name"
-#define TEXT_SETTINGS_EXE_KEY "Exe"
+inline constexpr char TextSettingsFile[] = "DRELOM.ini";
+inline constexpr char TextSettingsSection[] = "Service";
+inline constexpr char TextSettingsNameKey[] = "Name";
+inline constexpr char TextSettingsExeKey[] = "Exe";

@@ -55,7 +55,7 @@ std::string ReadValueOf(size_t length, std::vector<unsigned long>* sizes) {
     return read;
 }
 
-typedef std::vector<unsigned long> Sizes;
+using Sizes = std::vector<unsigned long>;
 }   // namespace
 
 TEST(SetupPaths, DriveRootKeepsBothBackslashes) {
@@ -126,11 +126,11 @@ TEST(ProfileValue, DoubleByteCharacterAtTheEndIsReadWhole) {
 
 TEST(ProfileValue, ValueComingNearTheLargestBufferEndIsNoValue) {
     Sizes sizes;
-    EXPECT_EQ(ReadValueOf(kProfileValueCap - 3, &sizes).size(), kProfileValueCap - 3);
+    EXPECT_EQ(ReadValueOf(ProfileValueCap - 3, &sizes).size(), ProfileValueCap - 3);
     EXPECT_EQ(sizes.size(), 9u);
-    EXPECT_EQ(sizes.back(), kProfileValueCap);
-    for (size_t length : {kProfileValueCap - 2, kProfileValueCap - 1, kProfileValueCap, 5 * kProfileValueCap}) {
+    EXPECT_EQ(sizes.back(), ProfileValueCap);
+    for (size_t length : {ProfileValueCap - 2, ProfileValueCap - 1, ProfileValueCap, 5 * ProfileValueCap}) {
         EXPECT_EQ(ReadValueOf(length, &sizes), "") << length;
-        EXPECT_EQ(sizes.back(), kProfileValueCap) << length;   // never a larger buffer
+        EXPECT_EQ(sizes.back(), ProfileValueCap) << length;   // never a larger buffer
     }
 }

@@ -28,86 +28,86 @@ TEST(Texts, SetupTextsAreTheirCodePage932Bytes) {
         const char* text;
         const char* expected;
     } texts[] = {
-        {TEXT_WINDOW_CLASS, "NORMAL0"},
-        {TEXT_WINDOW_TITLE, "DRELOM"},
+        {TextWindowClass, "NORMAL0"},
+        {TextWindowTitle, "DRELOM"},
         // ＭＳ Ｐゴシック
-        {TEXT_FONT_FACE, "\x82\x6C\x82\x72 \x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E"},
+        {TextFontFace, "\x82\x6C\x82\x72 \x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E"},
         // 登録
-        {TEXT_REGISTER, "\x93\x6F\x98\x5E"},
+        {TextRegister, "\x93\x6F\x98\x5E"},
         // 開始
-        {TEXT_START, "\x8A\x4A\x8E\x6E"},
+        {TextStart, "\x8A\x4A\x8E\x6E"},
         // 削除
-        {TEXT_DELETE, "\x8D\xED\x8F\x9C"},
+        {TextDelete, "\x8D\xED\x8F\x9C"},
         // 停止
-        {TEXT_STOP, "\x92\xE2\x8E\x7E"},
+        {TextStop, "\x92\xE2\x8E\x7E"},
         // サービスの登録/削除が出来ます。
-        {TEXT_GUIDE,
+        {TextGuide,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E/"
          "\x8D\xED\x8F\x9C\x82\xAA\x8F\x6F\x97\x88\x82\xDC\x82\xB7\x81\x42"},
         // サービス名
-        {TEXT_NAME_LABEL, "\x83\x54\x81\x5B\x83\x72\x83\x58\x96\xBC"},
+        {TextNameLabel, "\x83\x54\x81\x5B\x83\x72\x83\x58\x96\xBC"},
         // EXE名
-        {TEXT_EXE_LABEL, "EXE\x96\xBC"},
+        {TextExeLabel, "EXE\x96\xBC"},
         // 状態
-        {TEXT_STATE_LABEL, "\x8F\xF3\x91\xD4"},
+        {TextStateLabel, "\x8F\xF3\x91\xD4"},
         // 最新の状態
-        {TEXT_REFRESH, "\x8D\xC5\x90\x56\x82\xCC\x8F\xF3\x91\xD4"},
+        {TextRefresh, "\x8D\xC5\x90\x56\x82\xCC\x8F\xF3\x91\xD4"},
         // 未登録
-        {TEXT_STATE_NONE, "\x96\xA2\x93\x6F\x98\x5E"},
+        {TextStateNone, "\x96\xA2\x93\x6F\x98\x5E"},
         // 停止
-        {TEXT_STATE_STOPPED, "\x92\xE2\x8E\x7E"},
+        {TextStateStopped, "\x92\xE2\x8E\x7E"},
         // 開始中
-        {TEXT_STATE_START_PENDING, "\x8A\x4A\x8E\x6E\x92\x86"},
+        {TextStateStartPending, "\x8A\x4A\x8E\x6E\x92\x86"},
         // 停止中
-        {TEXT_STATE_STOP_PENDING, "\x92\xE2\x8E\x7E\x92\x86"},
+        {TextStateStopPending, "\x92\xE2\x8E\x7E\x92\x86"},
         // 開始
-        {TEXT_STATE_RUNNING, "\x8A\x4A\x8E\x6E"},
+        {TextStateRunning, "\x8A\x4A\x8E\x6E"},
         // 未決定
-        {TEXT_STATE_CONTINUE_PENDING, "\x96\xA2\x8C\x88\x92\xE8"},
+        {TextStateContinuePending, "\x96\xA2\x8C\x88\x92\xE8"},
         // 休止中
-        {TEXT_STATE_PAUSE_PENDING, "\x8B\x78\x8E\x7E\x92\x86"},
+        {TextStatePausePending, "\x8B\x78\x8E\x7E\x92\x86"},
         // 休止
-        {TEXT_STATE_PAUSED, "\x8B\x78\x8E\x7E"},
+        {TextStatePaused, "\x8B\x78\x8E\x7E"},
         // 成功
-        {TEXT_CAPTION_SUCCESS, "\x90\xAC\x8C\xF7"},
+        {TextCaptionSuccess, "\x90\xAC\x8C\xF7"},
         // エラー
-        {TEXT_CAPTION_ERROR, "\x83\x47\x83\x89\x81\x5B"},
+        {TextCaptionError, "\x83\x47\x83\x89\x81\x5B"},
         // サービスの登録に成功しました！
-        {TEXT_REGISTER_OK,
+        {TextRegisterOk,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E\x82\xC9"
          "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの登録に失敗しました！
-        {TEXT_REGISTER_FAILED,
+        {TextRegisterFailed,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x93\x6F\x98\x5E\x82\xC9"
          "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの実行に成功しました！
-        {TEXT_START_OK,
+        {TextStartOk,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8E\xC0\x8D\x73\x82\xC9"
          "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの実行に失敗しました！
-        {TEXT_START_FAILED,
+        {TextStartFailed,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8E\xC0\x8D\x73\x82\xC9"
          "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの停止に成功しました！
-        {TEXT_STOP_OK,
+        {TextStopOk,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x92\xE2\x8E\x7E\x82\xC9"
          "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの停止に失敗しました！
-        {TEXT_STOP_FAILED,
+        {TextStopFailed,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x92\xE2\x8E\x7E\x82\xC9"
          "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの削除に成功しました！
-        {TEXT_DELETE_OK,
+        {TextDeleteOk,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8D\xED\x8F\x9C\x82\xC9"
          "\x90\xAC\x8C\xF7\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
         // サービスの削除に失敗しました！
-        {TEXT_DELETE_FAILED,
+        {TextDeleteFailed,
          "\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x8D\xED\x8F\x9C\x82\xC9"
          "\x8E\xB8\x94\x73\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x49"},
-        {TEXT_SETTINGS_FILE, "DRELOM.ini"},
-        {TEXT_SETTINGS_SECTION, "Service"},
-        {TEXT_SETTINGS_NAME_KEY, "Name"},
-        {TEXT_SETTINGS_EXE_KEY, "Exe"},
+        {TextSettingsFile, "DRELOM.ini"},
+        {TextSettingsSection, "Service"},
+        {TextSettingsNameKey, "Name"},
+        {TextSettingsExeKey, "Exe"},
     };
     for (const auto& t : texts) EXPECT_STREQ(t.text, t.expected);
 }

@@ -19,7 +19,7 @@
 
 namespace {
 
-HWND g_main = NULL;
+HWND DrelomWindow = NULL;
 
 std::string Utf8Text(HWND window) {
     wchar_t wide[4096];
@@ -44,8 +44,8 @@ void Print(const std::string& line) {
 bool WaitMain(DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {
-        g_main = FindWindowA("NORMAL0", "DRELOM");
-        if (g_main != NULL) return true;
+        DrelomWindow = FindWindowA("NORMAL0", "DRELOM");
+        if (DrelomWindow != NULL) return true;
         if (GetTickCount() - start > ms) return false;
         Sleep(100);
     }
@@ -104,26 +104,27 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        if (g_main == NULL && !WaitMain(0)) {
+        if (DrelomWindow == NULL && !WaitMain(0)) {
             Print("error no DRELOM window");
             return 1;
         }
         if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
-                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
+                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id)));
             }
         } else if (command == "text" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);
-            Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(g_main, id)));
+            Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id)));
         } else if (command == "click" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);
-            PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)));
+            PostMessageA(DrelomWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(DrelomWindow, id)));
         } else if (command == "send" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);
             DWORD_PTR ignored = 0;
-            SendMessageTimeoutA(g_main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                                reinterpret_cast<LPARAM>(GetDlgItem(g_main, id)), SMTO_ABORTIFHUNG, 30000, &ignored);
+            SendMessageTimeoutA(DrelomWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(GetDlgItem(DrelomWindow, id)), SMTO_ABORTIFHUNG, 30000,
+                                &ignored);
         } else if (command == "box" && i + 1 < argc) {
             if (!Box(std::strtoul(argv[++i], NULL, 10))) {
                 Print("error no message box");
@@ -131,11 +132,11 @@ int main(int argc, char** argv) {
             }
         } else if (command == "settext" && i + 2 < argc) {
             int id = std::atoi(argv[++i]);
-            SendMessageA(GetDlgItem(g_main, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[++i]));
+            SendMessageA(GetDlgItem(DrelomWindow, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[++i]));
         } else if (command == "close") {
-            PostMessageA(g_main, WM_CLOSE, 0, 0);
+            PostMessageA(DrelomWindow, WM_CLOSE, 0, 0);
             DWORD start = GetTickCount();
-            while (IsWindow(g_main)) {
+            while (IsWindow(DrelomWindow)) {
                 if (GetTickCount() - start > 10000) {
                     Print("error window did not close");
                     return 1;

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* const kStringNames[] = {
+constexpr const char* StringNames[] = {
     "CompanyName",    "FileDescription",  "FileVersion", "InternalName",
     "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion",
 };
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         std::snprintf(text, sizeof text, "translation %04x %04x", pair[0], pair[1]);
         Print(text);
     }
-    for (const char* name : kStringNames) {
+    for (const char* name : StringNames) {
         std::string path = std::string("\\StringFileInfo\\041103a4\\") + name;
         if (VerQueryValueA(data.data(), path.c_str(), &value, &length) && length > 0)
             Print(std::string(name) + " " + static_cast<const char*>(value));
