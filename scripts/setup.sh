@@ -6,7 +6,7 @@ set -euo pipefail
 SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
 need=0
 for tool in i686-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++-posix wine Xvfb xdotool cmake g++ clang++ \
-            xxd import unzip; do
+            clang-format xxd import unzip; do
     command -v "$tool" >/dev/null 2>&1 || need=1
 done
 [ -e /usr/lib/i386-linux-gnu/wine ] || need=1
@@ -23,7 +23,7 @@ if [ "$need" = 1 ]; then
     # On a host that refuses 32-bit programs, some i386 packages' set-up
     # scripts print "Exec format error"; the packages are still installed.
     $SUDO apt-get install -y -q --no-install-recommends \
-        cmake g++ make libgtest-dev googletest clang libclang-rt-dev python3 python3-pytest \
+        cmake g++ make libgtest-dev googletest clang clang-format libclang-rt-dev python3 python3-pytest \
         python3-pytest-timeout xxd procps unzip \
         mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 \
         xvfb xdotool x11-utils imagemagick locales fonts-ipafont-gothic fonts-ipafont-mincho

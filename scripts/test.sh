@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: host unit tests under the sanitizers,
-# a short run of each fuzzer, then the programs end to end under Wine
+# Sets up, builds and runs every test: the format check, host unit tests
+# under the sanitizers, a short run of each fuzzer, then the programs end to
+# end under Wine
 # (pytest, tests/e2e). Each stage is timed; the last line counts every test:
 # "N passed, N failed, N skipped".
 set -uo pipefail
@@ -9,6 +10,10 @@ stage() { echo "== $1: $2 s"; }
 start=$SECONDS; "$top/scripts/setup.sh" || exit 1; stage set-up $((SECONDS - start))
 start=$SECONDS; "$top/scripts/build.sh" || exit 1; stage build $((SECONDS - start))
 passed=0; failed=0; skipped=0
+
+start=$SECONDS
+if "$top/scripts/format.sh" --check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+stage format $((SECONDS - start))
 
 start=$SECONDS
 ctest_log=$(mktemp)
@@ -20,7 +25,7 @@ stage "host tests" $((SECONDS - start))
 
 start=$SECONDS
 fuzz_log=$(mktemp)
-"$top/scripts/fuzz.sh" 20 | tee "$fuzz_log"
+"$top/scripts/fuzz.sh" 10 | tee "$fuzz_log"
 ran=$(grep -c 'stat::number_of_executed_units' "$fuzz_log"); broke=$(grep -c 'FAILED' "$fuzz_log")
 rm -f "$fuzz_log"
 passed=$((passed + ran - broke)); failed=$((failed + broke))

@@ -134,28 +134,5 @@ def test_plain_stop_keeps_screen(running):
         f"service process {linux_pid} still there 2.5 s after the stop"
 
 
-def test_shutdown_and_stop_through_the_control_handler(prefix):
-    # Wine's services.exe ends services with the session and never sends
-    # SERVICE_CONTROL_SHUTDOWN, so the driver hands it to the service's own
-    # ServiceMain and ControlHandler, at different points of the cycle.
-    files = Installed(prefix, "driver")
-    latencies = []
-    for delay in (1500, 1730, 2110, 2480, 2905):
-        latency, returned = files.drive("shutdown", delay)
-        display = lcd.read_display(files.state)
-        assert returned, f"ServiceMain did not return after shutdown at {delay} ms"
-        assert display.rows == [lcd.NOTICE_ROW, lcd.BLANK_ROW], f"after shutdown at {delay} ms: {display.rows}"
-        latencies.append(latency)
-    for delay in (40, 1200, 2050):
-        files.state.unlink()
-        latency, returned = files.drive("stop", delay)
-        assert returned, f"ServiceMain did not return after stop at {delay} ms"
-        assert files.state.exists(), f"the run stopped at {delay} ms never reached the box"
-        display = lcd.read_display(files.state)
-        assert display.rows[0] != lcd.NOTICE_ROW, "a plain stop left the shutdown notice"
-        latencies.append(latency)
-    assert max(latencies) < 1000, f"control-handler latencies {latencies} ms"
-
-
 def _cores():
     return os.cpu_count() or 1

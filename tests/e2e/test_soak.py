@@ -16,7 +16,7 @@ import lcd
 import transfers
 from programs import Installed, Service
 
-CYCLES, SHUTDOWNS, MINUTES = (int(n) for n in os.environ.get("LCDMON_SOAK", "10 3 1").split())
+CYCLES, SHUTDOWNS, MINUTES = (int(n) for n in os.environ.get("LCDMON_SOAK", "10 5 1").split())
 
 
 def test_start_stop_cycles(prefix):
@@ -39,18 +39,30 @@ def test_start_stop_cycles(prefix):
         service.remove()
 
 
-def test_shutdowns_leave_exactly_the_notice(prefix):
-    files = Installed(prefix, "soakdrv")
+def test_shutdowns_and_stops_through_the_control_handler(prefix):
+    # Wine's services.exe ends services with the session and never sends
+    # SERVICE_CONTROL_SHUTDOWN, so the driver hands it to the service's own
+    # ServiceMain and ControlHandler: at points spread over the cycle, then
+    # at random ones in the long form.
+    files = Installed(prefix, "driver")
+    spread = [1500, 1730, 2110, 2480, 2905][:SHUTDOWNS]
     latencies = []
-    for _ in range(SHUTDOWNS):
+    for delay in spread + [random.randint(1200, 3200) for _ in range(SHUTDOWNS - len(spread))]:
         files.state.unlink(missing_ok=True)
-        delay = random.randint(1200, 3200)
         latency, returned = files.drive("shutdown", delay)
         assert returned, f"ServiceMain did not return after shutdown at {delay} ms"
         rows = lcd.read_display(files.state).rows
         assert rows == [lcd.NOTICE_ROW, lcd.BLANK_ROW], f"after shutdown at {delay} ms: {rows}"
         latencies.append(latency)
-    print(f"{SHUTDOWNS} shutdowns, worst handler {max(latencies):.1f} ms")
+    for delay in (40, 1200, 2050):
+        files.state.unlink()
+        latency, returned = files.drive("stop", delay)
+        assert returned, f"ServiceMain did not return after stop at {delay} ms"
+        assert files.state.exists(), f"the run stopped at {delay} ms never reached the box"
+        assert lcd.read_display(files.state).rows[0] != lcd.NOTICE_ROW, "a plain stop left the shutdown notice"
+        latencies.append(latency)
+    print(f"{SHUTDOWNS} shutdowns and 3 stops, worst handler {max(latencies):.1f} ms")
+    assert max(latencies) < 1000, f"control-handler latencies {latencies} ms"
 
 
 def cpu_seconds(pid):
