@@ -7,16 +7,12 @@ as well; where it cannot, the whole suite runs on win64 and win32 is reported
 skipped with the reason. LCDMON_ARCH=win32 or win64 forces one architecture.
 """
 import os
+import select
 import subprocess
-import sys
-import time
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent))
-import wine  # noqa: E402
-from programs import Installed, Service  # noqa: E402
+import wine   # pytest puts this folder on the path (rootdir, default import mode)
 
 FORCED = os.environ.get("LCDMON_ARCH", "").strip()
 WANTED = (FORCED,) if FORCED else wine.ARCHITECTURES
@@ -30,24 +26,16 @@ def pytest_configure(config):
 def pytest_sessionstart(session):
     if FORCED and FORCED not in wine.ARCHITECTURES:
         pytest.exit(f"LCDMON_ARCH={FORCED}: must be one of {', '.join(wine.ARCHITECTURES)}", returncode=4)
-    for arch in WANTED:
-        CANNOT_RUN[arch] = wine.why_wine_cannot_run(arch)
+    CANNOT_RUN.update((arch, wine.why_wine_cannot_run(arch)) for arch in WANTED)
     if all(CANNOT_RUN.values()):
-        reasons = "; ".join(f"{arch}: {why}" for arch, why in CANNOT_RUN.items())
-        pytest.exit(f"Wine cannot run here ({reasons})", returncode=3)
+        pytest.exit("Wine cannot run here (" + "; ".join(f"{a}: {why}" for a, why in CANNOT_RUN.items()) + ")", 3)
 
 
 def pytest_report_header(config):
-    lines = []
-    for arch in WANTED:
-        why = CANNOT_RUN.get(arch)
-        if why:
-            lines.append(f"{arch}: skipped, {why}")
-        elif arch == "win64" and "win32" in WANTED and not CANNOT_RUN.get("win32"):
-            lines.append("win64: the short set (this host also runs win32)")
-        else:
-            lines.append(f"{arch}: the full suite" + (" (forced by LCDMON_ARCH)" if FORCED else ""))
-    return lines
+    win32_runs = "win32" in WANTED and not CANNOT_RUN.get("win32")
+    return [f"{arch}: skipped, {CANNOT_RUN[arch]}" if CANNOT_RUN.get(arch)
+            else "win64: the short set (this host also runs win32)" if arch == "win64" and win32_runs
+            else f"{arch}: the full suite" + (" (forced by LCDMON_ARCH)" if FORCED else "") for arch in WANTED]
 
 
 def pytest_generate_tests(metafunc):
@@ -58,9 +46,7 @@ def pytest_generate_tests(metafunc):
 def pytest_collection_modifyitems(config, items):
     win32_runs = "win32" in WANTED and not CANNOT_RUN.get("win32")
     for item in items:
-        arch = getattr(item, "callspec", None) and item.callspec.params.get("arch")
-        if not arch:
-            continue
+        arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
         if CANNOT_RUN.get(arch):
             item.add_marker(pytest.mark.skip(reason=f"{arch}: {CANNOT_RUN[arch]}"))
         elif arch == "win64" and win32_runs and item.get_closest_marker("short") is None:
@@ -70,16 +56,12 @@ def pytest_collection_modifyitems(config, items):
 @pytest.fixture(scope="session")
 def display():
     """A private X server for the windows the programs open."""
-    number = 77
-    while Path(f"/tmp/.X{number}-lock").exists() and number < 120:
-        number += 1
-    server = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not Path(f"/tmp/.X11-unix/X{number}").exists():
-        assert server.poll() is None and time.monotonic() < deadline, "Xvfb did not start"
-        time.sleep(0.1)
-    yield f":{number}"
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # Xvfb takes a free display and writes its number once it takes connections.
+    number = server.stdout.readline().strip() if select.select([server.stdout], [], [], 10)[0] else b""
+    assert number.isdigit(), "Xvfb did not start"
+    yield f":{number.decode()}"
     server.terminate()
     server.wait(10)
 
@@ -94,15 +76,3 @@ def prefix(arch, display):
     finally:
         booted.end()
 
-
-@pytest.fixture
-def install(prefix):
-    """install(folder): the programs copied into C:\\<folder> of the prefix."""
-    return lambda folder="mon": Installed(prefix, folder)
-
-
-@pytest.fixture
-def service(install):
-    registered = Service(install("mon"))
-    yield registered
-    registered.remove()
