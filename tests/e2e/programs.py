@@ -1,89 +1,85 @@
 """The programs installed in a Wine prefix: MIREVO.exe with the stand-in box
 library and the test clients in a folder of drive C:, and MIREVO registered
 with the prefix's service control manager."""
+import contextlib
+import re
 import shutil
 import time
+
+from wine import until
 
 
 class Installed:
     """MIREVO.exe, the stand-in box library and the test clients in C:\\<folder>."""
 
     def __init__(self, prefix, folder):
-        self.prefix = prefix
-        self.folder = folder
-        self.dir = prefix.drive_c / folder
-        self.windows_dir = "C:\\" + folder
-        self.exe = self.windows_dir + "\\MIREVO.exe"
-        self.state = self.dir / "lcd-state.txt"
-        self.log = self.dir / "lcd-transfers.log"
+        self.prefix, self.dir = prefix, prefix.drive_c / folder
+        self.exe = f"C:\\{folder}\\MIREVO.exe"
+        self.service_pattern = rf"C:\\{folder}\\MIREVO\.exe"
+        self.state, self.log = self.dir / "lcd-state.txt", self.dir / "lcd-transfers.log"
         shutil.rmtree(self.dir, ignore_errors=True)
         self.dir.mkdir(parents=True)
-        build = prefix.build
         for program in ("service/MIREVO.exe", "sim/vbausbio.dll", "tests/wine/service_driver.exe",
                         "tests/wine/system_probe.exe"):
-            shutil.copy(build / program, self.dir)
+            shutil.copy(prefix.build / program, self.dir)
 
-    def service_pattern(self):
-        return r"C:\\" + self.folder + r"\\MIREVO\.exe"
-
-    def run(self, program, *args, timeout=30):
+    def run(self, program, *args, **options):
         """Runs one of the folder's programs with the folder as current directory."""
-        return self.prefix.run(program, *args, cwd=self.dir, timeout=timeout)
+        return self.prefix.run(program, *args, cwd=self.dir, **options)
+
+    def probe(self, pattern, *args):
+        """Runs system_probe.exe with the args: the numbers that the groups
+        of the pattern catch in its output, which must hold them."""
+        rc, out = self.run("system_probe.exe", *args)
+        found = re.search(pattern, out, re.M)
+        assert rc == 0 and found, f"system_probe {' '.join(args)}: exit {rc}, {out!r}"
+        return [float(number) if "." in number else int(number) for number in found.groups()]
 
     def sample(self):
         """One sample of the service's figures read inside Wine:
         {'handles': n, 'private': bytes, 'peak': bytes}."""
-        rc, out = self.run("system_probe.exe", "process", "MIREVO.exe", "0", "1")
-        for line in out.splitlines():
-            fields = line.split()
-            if fields[:1] == ["sample"] and len(fields) == 10:
-                sample = {"handles": int(fields[3]), "private": int(fields[5]), "peak": int(fields[7])}
-                assert sample["handles"] > 0 and sample["private"] > 0, f"empty sample: {line}"
-                return sample
-        raise AssertionError(f"system_probe gave no sample (exit {rc}): {out!r}")
+        sample = dict(zip(("handles", "private", "peak"), self.probe(
+            r"^sample \d+ handles (\d+) private (\d+) peak (\d+) ", "process", "MIREVO.exe", "0", "1")))
+        assert sample["handles"] > 0 and sample["private"] > 0, f"empty sample: {sample}"
+        return sample
 
     def drive(self, control, delay_ms):
         """Runs ServiceMain in service_driver.exe and hands its control handler
         `control` (stop or shutdown) after the delay: (handler ms, returned)."""
         rc, out = self.run("service_driver.exe", control, str(delay_ms))
-        fields = dict(line.split(" ", 1) for line in out.splitlines() if " " in line)
-        assert rc == 0 and "latency" in fields and "returned" in fields, \
-            f"service_driver {control} {delay_ms}: exit {rc}, {out!r}"
-        return float(fields["latency"]), fields["returned"].strip() == "1"
+        found = re.search(r"^latency (\d+\.\d)\nreturned ([01])$", out, re.M)
+        assert rc == 0 and found, f"service_driver {control} {delay_ms}: exit {rc}, {out!r}"
+        return float(found[1]), found[2] == "1"
 
 
-class Service:
+class Service(contextlib.AbstractContextManager):
     """MIREVO registered with the prefix's service control manager."""
 
     def __init__(self, installed):
-        self.files = installed
-        self.prefix = installed.prefix
+        self.files, self.prefix = installed, installed.prefix
         out = self.prefix.sc("create", "MIREVO", "binPath=", installed.exe)
         assert self.prefix.state("MIREVO") == "STOPPED", f"sc create: {out}"
 
     def start(self):
+        """Starts through the manager: the service's Linux pid."""
         self.prefix.sc("start", "MIREVO")
-        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 10), \
-            f"not running: {self.prefix.sc('query', 'MIREVO')}"
-        pids = []
-        deadline = time.monotonic() + 5
-        while not pids and time.monotonic() < deadline:
-            pids = self.prefix.pids(self.files.service_pattern())
-            time.sleep(0.05)
+        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 10), f"not running: {self.prefix.sc('query', 'MIREVO')}"
+        pids = until(5, lambda: self.prefix.pids(self.files.service_pattern), 0.05)
         assert len(pids) == 1, f"service processes: {pids}"
         return pids[0]
 
     def stop(self):
-        """Stops through the manager: milliseconds to STOPPED (sc round trips
-        included), or None if it never got there."""
+        """Stops through the manager, within the 3000 ms wait hint the service
+        gives: milliseconds to STOPPED, sc round trips included."""
         began = time.monotonic()
         self.prefix.sc("stop", "MIREVO")
-        if not self.prefix.wait_for_state("MIREVO", "STOPPED", 5):
-            return None
-        return (time.monotonic() - began) * 1000
+        stopped, ms = self.prefix.wait_for_state("MIREVO", "STOPPED", 5), (time.monotonic() - began) * 1000
+        assert stopped and ms < 3000, f"stop: {'STOPPED' if stopped else 'not STOPPED'} after {ms:.0f} ms (hint 3000)"
+        return ms
+
+    def __exit__(self, *_):
+        self.remove()
 
     def remove(self):
-        if self.prefix.state("MIREVO") not in (None, "STOPPED"):
-            self.stop()
-        self.prefix.sc("delete", "MIREVO")
-        self.prefix.gone_within(self.files.service_pattern(), 5)
+        self.prefix.delete_service("MIREVO")
+        self.prefix.gone_within(self.files.service_pattern, 5)

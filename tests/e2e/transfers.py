@@ -10,41 +10,31 @@ def cursor_runs(calls, since=0):
     [(address, byte count)]. Any other instruction is given as (None,
     instruction byte). The calls before `since` are decoded too: a span may
     begin in the middle of a text."""
-    runs = []
-    register = None
-    first_run = None
+    runs, register, first_run = [], None, None
     for index, (_, selector, value, latch) in enumerate(calls):
         if index == since:
             first_run = len(runs)
         if selector == 1 and latch == 0:
             register = value
-        elif selector == 3 and latch == 1:
-            if register == 8:
-                runs.append((value & 0x7F, 0) if value & 0x80 else (None, value))
-            elif register == 9 and runs and runs[-1][0] is not None:
-                runs[-1] = (runs[-1][0], runs[-1][1] + 1)
-            else:
-                runs.append((None, "data without a cursor move"))
+        elif selector == 3 and latch == 1 and register == 8:
+            runs.append((value & 0x7F, 0) if value & 0x80 else (None, value))
+        elif selector == 3 and latch == 1 and register == 9 and runs and runs[-1][0] is not None:
+            runs[-1] = (runs[-1][0], runs[-1][1] + 1)
         else:
-            runs.append((None, f"call {selector} {value} {latch}"))
+            runs.append((None, f"call {selector} {value} {latch} (register {register})"))
     # A text begun before the span is left out with its run.
     return [] if first_run is None else runs[first_run:]
 
 
-def screen_write_faults(runs, top_rewrites=None):
-    """What is wrong with a span of the monitor's own cycles: only whole
+def check_screen_writes(runs, when, top_rewrites=None):
+    """Fails unless a span of the monitor's own cycles holds only whole
     rewrites of the top text (11 bytes from column 0) and of the memory text
     (5 bytes from column 11), and single cells of row 1; with top_rewrites,
-    exactly that many of the top text. Empty when all is right."""
-    faults = []
-    tops = [run for run in runs if run[0] == 0x00]
-    if top_rewrites is not None and len(tops) != top_rewrites:
-        faults.append(f"{len(tops)} top text rewrites, not {top_rewrites}")
+    exactly that many of the top text."""
+    tops = sum(address == 0x00 for address, _ in runs)
+    faults = [f"{tops} top text rewrites, not {top_rewrites}"] if top_rewrites not in (None, tops) else []
     for address, count in runs:
-        whole_text = {0x00: 11, 0x0B: 5}.get(address)
-        if whole_text is not None:
-            if count != whole_text:
-                faults.append(f"{count} bytes written from column {address}")
-        elif address is None or not (0x40 <= address < 0x50) or count != 1:
+        row1_cell = address is not None and 0x40 <= address < 0x50
+        if count != {0x00: 11, 0x0B: 5}.get(address, 1 if row1_cell else None):
             faults.append(f"unexpected write {address!r}: {count!r}")
-    return faults
+    assert not faults, f"writes {when}: {faults}"
