@@ -19,8 +19,9 @@ BUILD_ROOT = Path(os.environ.get("LCDMON_BUILD", TOP / "build"))
 ARCHITECTURES = ("win32", "win64")
 
 # Debian's /usr/bin/wine picks the 32-bit loader whenever wine32 is there, so
-# a 64-bit-only prefix calls the 64-bit loader and server directly.
-LOADERS = {"win32": ("wine", "wineserver", {}),
+# a 64-bit-only prefix calls the 64-bit loader and server directly. The
+# 32-bit prefix is a pure one, as on 32-bit Windows.
+LOADERS = {"win32": ("wine", "wineserver", {"WINEARCH": "win32"}),
            "win64": ("/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64",
                      {"WINELOADER": "/usr/lib/wine/wine64", "WINEARCH": "win64"})}
 # The IPA fonts stand in for Windows' ＭＳ Ｐゴシック and ＭＳ ゴシック in every
