@@ -62,8 +62,17 @@ class Service(contextlib.AbstractContextManager):
 
     def start(self):
         """Starts through the manager: the service's Linux pid."""
-        self.prefix.sc("start", "MIREVO")
-        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 10), f"not running: {self.prefix.sc('query', 'MIREVO')}"
+        # Wine's manager refuses a start (sc exits 1, silently) while it has
+        # not yet seen the service's last process end, though that process
+        # is gone already: a start refused three times half a second apart
+        # is a real refusal.
+        for _ in range(3):
+            refused, _ = self.prefix.run("sc", "start", "MIREVO")
+            if not refused:
+                break
+            time.sleep(0.5)
+        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 10), \
+            f"not running (sc start exits {refused}): {self.prefix.sc('query', 'MIREVO')}"
         pids = until(5, lambda: self.prefix.pids(self.files.service_pattern), 0.05)
         assert len(pids) == 1, f"service processes: {pids}"
         return pids[0]
