@@ -33,7 +33,6 @@ static_assert(TargetLayout.basicInformationSize == 64 && TargetLayout.numberOfPr
 static_assert(TargetLayout.processorEntrySize == 48 && TargetLayout.idleTimeOffset == 0 &&
                   TargetLayout.kernelTimeOffset == 8 && TargetLayout.userTimeOffset == 16,
               "SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION entries are 48 bytes on both");
-static_assert(TargetLayout.basicInformationSize <= 2048, "room in CountProcessors' record");
 
 // One entry per processor, back to back. A failed query leaves zeros, so
 // that pass reads every counter as 0.
@@ -50,7 +49,7 @@ int32_t CountProcessors() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll == nullptr) return 0;
     if (GetProcAddress(ntdll, "NtQuerySystemInformation") == nullptr) return 0;
-    uint8_t record[2048];
+    uint8_t record[sizeof(SYSTEM_BASIC_INFORMATION)];
     std::memset(record, 0, sizeof record);
     NTSTATUS status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(SystemBasicInformationClass),
                                                record, TargetLayout.basicInformationSize, nullptr);

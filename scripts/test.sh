@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the format check, host unit tests
 # under the sanitizers, a short run of each fuzzer, then the programs end to
-# end under Wine
-# (pytest, tests/e2e). Each stage is timed; the last line counts every test:
+# end under Wine (pytest, tests/e2e). Each stage is timed; the last line counts every test:
 # "N passed, N failed, N skipped".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -37,13 +37,12 @@ def choose_architecture():
 def why_not_running(prefix):
     """What the service control manager says of a service that is not running."""
     query = prefix.sc("query", "MIREVO")
-    state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", query)
-    code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", query)
-    specific = re.search(r"SERVICE_EXIT_CODE\s*:\s*(\d+)", query)
+    state = prefix.state("MIREVO")
     if not state:
         return "the service control manager does not know it: " + " ".join(query.split())
-    return (f"state {state.group(1)}, Win32 exit code {code.group(1) if code else '?'}, "
-            f"service exit code {specific.group(1) if specific else '?'}")
+    codes = [re.search(rf"{field}\s*:\s*(\d+)", query) for field in ("WIN32_EXIT_CODE", "SERVICE_EXIT_CODE")]
+    win32, specific = (code[1] if code else "?" for code in codes)
+    return f"state {state}, Win32 exit code {win32}, service exit code {specific}"
 
 
 def main():
@@ -60,7 +59,7 @@ def main():
         prefix.end()
         return 1
     files = Installed(prefix, "mon")
-    prefix.sc("delete", "MIREVO")   # left over from a run that was killed
+    prefix.delete_service("MIREVO")   # left over from a run that was killed
     service = Service(files)
     try:
         prefix.sc("start", "MIREVO")

@@ -9,19 +9,15 @@ install notes that put the programs where only administrators can write.
 The ZIP: <build root>/win32/MIREVO-<version>-win32.zip, the build root being
 $LCDMON_BUILD or the repository's build/. Without it the tests fail.
 """
-import os
 import re
-import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent))
-import pe_image  # noqa: E402
+import pe_image
+from wine import RELEASE_ZIP, TOP, VERSION
 
-TOP = Path(__file__).resolve().parents[2]
 PROGRAMS = ("MIREVO.exe", "DRELOM.exe")
 NOTES = ("INSTALL-ja.txt", "INSTALL-en.txt")
 RELEASE_FILES = sorted(PROGRAMS + NOTES + ("DRELOM.ini",))
@@ -39,28 +35,13 @@ SUPPORTED_OS = {
 }
 
 
-def project_version():
-    text = (TOP / "CMakeLists.txt").read_text()
-    found = re.search(r"project\s*\([^)]*\bVERSION\s+(\d+\.\d+\.\d+)", text)
-    assert found, "no project(... VERSION x.y.z) in CMakeLists.txt"
-    return found.group(1)
-
-
-def zip_path():
-    root = Path(os.environ.get("LCDMON_BUILD") or "build")
-    if not root.is_absolute():
-        root = TOP / root
-    return root / "win32" / f"MIREVO-{project_version()}-win32.zip"
-
-
 @pytest.fixture(scope="module")
 def release():
     """The ZIP's top folder and its files: {name: bytes}."""
-    path = zip_path()
-    if not path.is_file():
-        pytest.fail(f"no {path}: cmake --build <build root>/win32 --target package")
-    top = f"MIREVO-{project_version()}-win32/"
-    with zipfile.ZipFile(path) as archive:
+    if not RELEASE_ZIP.is_file():
+        pytest.fail(f"no {RELEASE_ZIP}: cmake --build <build root>/win32 --target package")
+    top = f"MIREVO-{VERSION}-win32/"
+    with zipfile.ZipFile(RELEASE_ZIP) as archive:
         names = [n for n in archive.namelist() if not n.endswith("/")]
         files = {n[len(top):]: archive.read(n) for n in names if n.startswith(top)}
     return {"top": top, "names": names, "files": files}

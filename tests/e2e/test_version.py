@@ -1,14 +1,12 @@
 """Both released programs' version resources as Windows reads them, through
 GetFileVersionInfoA and VerQueryValueA in a Japanese (code page 932) Wine."""
-import re
 import shutil
 import zipfile
 
 import pytest
 
-from wine import BUILD_ROOT, TOP
+from wine import RELEASE_ZIP, VERSION
 
-VERSION = re.search(r"project\(\w+ VERSION ([0-9.]+)", (TOP / "CMakeLists.txt").read_text()).group(1)
 DESCRIPTIONS = {
     "MIREVO.exe": "LCD システムモニター サービス",
     "DRELOM.exe": "LCD システムモニター サービス設定",
@@ -17,11 +15,10 @@ DESCRIPTIONS = {
 
 @pytest.mark.parametrize("program", DESCRIPTIONS)
 def test_version_resource(prefix, program):
-    release = BUILD_ROOT / "win32" / f"MIREVO-{VERSION}-win32.zip"
-    assert release.exists(), f"no release ZIP {release}"
+    assert RELEASE_ZIP.exists(), f"no release ZIP {RELEASE_ZIP}"
     folder = prefix.drive_c / "version"
     folder.mkdir(exist_ok=True)
-    with zipfile.ZipFile(release) as archive:
+    with zipfile.ZipFile(RELEASE_ZIP) as archive:
         (folder / program).write_bytes(archive.read(f"MIREVO-{VERSION}-win32/{program}"))
     shutil.copy(prefix.build / "tests/wine/version_check.exe", folder)
     rc, out = prefix.run("version_check.exe", program, cwd=folder)

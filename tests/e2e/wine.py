@@ -15,7 +15,10 @@ import time
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
-BUILD_ROOT = Path(os.environ.get("LCDMON_BUILD", TOP / "build"))
+# The build root: $LCDMON_BUILD (relative to the repository) or build/.
+BUILD_ROOT = TOP / os.environ.get("LCDMON_BUILD", "build")
+VERSION = re.search(r"project\(\w+ VERSION (\d+\.\d+\.\d+)", (TOP / "CMakeLists.txt").read_text())[1]
+RELEASE_ZIP = BUILD_ROOT / "win32" / f"MIREVO-{VERSION}-win32.zip"
 ARCHITECTURES = ("win32", "win64")
 
 # Debian's /usr/bin/wine picks the 32-bit loader whenever wine32 is there, so
