@@ -1,6 +1,10 @@
 // Stand-in for the USB I/O box library: uio_out drives an HD44780 model and,
 // after every call, publishes what the display shows in lcd-state.txt beside
-// the DLL (replaced atomically) and appends the call to lcd-transfers.log.
+// the DLL (replaced atomically) and appends the call to lcd-transfers.log as
+// "ms pid selector value latch". The time is GetTickCount64: milliseconds of
+// the machine's one clock, the same in every process and running on while a
+// process is frozen, so a reader can tell one monitor cycle from the next and
+// a test can place its own readings between them.
 // Publishing is best effort: a file that cannot be written never fails a call.
 //
 // A box-fault.txt beside the DLL, read once at load, makes the box misbehave
@@ -57,8 +61,9 @@ void PublishState() {
 
 void LogCall(int selector, int value, int latch) {
     if (TransferLog == INVALID_HANDLE_VALUE) return;
-    char line[64];
-    int length = std::sprintf(line, "%lu %d %d %d\n", GetCurrentProcessId(), selector, value, latch);
+    char line[96];
+    int length = std::sprintf(line, "%llu %lu %d %d %d\n", static_cast<unsigned long long>(GetTickCount64()),
+                              GetCurrentProcessId(), selector, value, latch);
     DWORD written = 0;
     WriteFile(TransferLog, line, static_cast<DWORD>(length), &written, nullptr);
 }

@@ -1,10 +1,12 @@
 """The emulated LCD as the stand-in vbausbio.dll publishes it beside itself:
 lcd-state.txt (what the display shows, replaced whole after every call) and
-lcd-transfers.log (one line a call: pid selector value latch).
+lcd-transfers.log (one line a call: ms pid selector value latch, the time
+from the machine's one millisecond clock).
 
 Every reader here refuses what is not there or not well formed, so that no
 check can pass on a missing figure.
 """
+import collections
 import contextlib
 import re
 
@@ -48,12 +50,15 @@ def first_screen(path, seconds):
     return shown
 
 
+Call = collections.namedtuple("Call", "ms pid selector value latch")
+
+
 def transfers(path):
-    """The calls logged so far: (pid, selector, value, latch) each."""
+    """The calls logged so far, each a Call."""
     lines = path.read_text(encoding="ascii").splitlines()
-    malformed = [line for line in lines if not re.fullmatch(r"\s*-?\d+(\s+-?\d+){3}\s*", line)]
+    malformed = [line for line in lines if not re.fullmatch(r"\d+ \d+( -?\d+){3}", line)]
     assert not malformed, f"malformed transfer lines {malformed[:3]!r}"
-    return [tuple(map(int, line.split())) for line in lines]
+    return [Call(*map(int, line.split())) for line in lines]
 
 
 def bar_cells(row):

@@ -11,7 +11,7 @@ def cursor_runs(calls, since=0):
     instruction byte). The calls before `since` are decoded too: a span may
     begin in the middle of a text."""
     runs, register, first_run = [], None, None
-    for index, (_, selector, value, latch) in enumerate(calls):
+    for index, (_, _, selector, value, latch) in enumerate(calls):
         if index == since:
             first_run = len(runs)
         if selector == 1 and latch == 0:
