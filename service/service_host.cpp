@@ -24,6 +24,14 @@ void ReportState(DWORD state) {
     Status.dwCurrentState = state;
     SetServiceStatus(StatusHandle, &Status);
 }
+
+// A start that cannot go on ends as stopped with the reason as exit code, so
+// that sc query and the System event log say the service failed instead of
+// showing a clean stop. The display keeps what it showed.
+void ReportStartFailure(DWORD error) {
+    Status.dwWin32ExitCode = error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY;
+    ReportState(SERVICE_STOPPED);
+}
 }   // namespace
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
@@ -31,6 +39,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // request can reach a handle that is not there yet.
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     WorkerQuitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const DWORD eventError = StopEvent != nullptr && WorkerQuitEvent != nullptr ? 0 : GetLastError();
 
     ZeroMemory(&Status, sizeof Status);
     Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -41,15 +50,20 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
 
     // Without either event the worker could be neither told to quit nor
     // waited for, and the process would end it in the middle of an LCD
-    // transfer. It is then not started: the service goes on to stopped, as
-    // after a stop request, and the display keeps what it showed. An event
-    // that was made stays open for the handler; the process ends next.
+    // transfer: it is not started. An event that was made stays open for the
+    // handler; the process ends next.
     if (StopEvent == nullptr || WorkerQuitEvent == nullptr) {
-        ReportState(SERVICE_STOPPED);
+        ReportStartFailure(eventError);
         return;
     }
 
     WorkerThread = CreateThread(nullptr, 0, MonitorWorker, nullptr, 0, nullptr);
+    // Without the worker nothing would draw the LCD while the service claimed
+    // to be running.
+    if (WorkerThread == nullptr) {
+        ReportStartFailure(GetLastError());
+        return;
+    }
     ReportState(SERVICE_RUNNING);
 
     WaitForSingleObject(StopEvent, INFINITE);
@@ -85,7 +99,8 @@ void StopService() {
     // The worker ends itself between LCD transfers; killing it could leave a
     // USB transfer half done or the heap lock held.
     SetEvent(WorkerQuitEvent);
-    WorkerEnded = WaitForSingleObject(WorkerThread, WorkerEndTimeout) == WAIT_OBJECT_0;
+    // A worker that was never made owns nothing: the LCD is free for the notice.
+    WorkerEnded = WorkerThread == nullptr || WaitForSingleObject(WorkerThread, WorkerEndTimeout) == WAIT_OBJECT_0;
 
     SetEvent(StopEvent);
 }

@@ -4,7 +4,9 @@ Each test that takes `arch` runs once per architecture this host can run, and
 its id says which: test_x[win32], test_x[win64]. Where the host runs 32-bit
 programs the whole suite runs on win32 and the tests marked `short` on win64
 as well; where it cannot, the whole suite runs on win64 and win32 is reported
-skipped with the reason. LCDMON_ARCH=win32 or win64 forces one architecture.
+skipped with the reason. On a host that runs 32-bit programs, a win32 build
+that cannot run fails every win32 test instead: the shipped build must run
+there. LCDMON_ARCH=win32 or win64 forces one architecture.
 """
 import os
 import select
@@ -17,6 +19,7 @@ import wine   # pytest puts this folder on the path (rootdir, default import mod
 FORCED = os.environ.get("LCDMON_ARCH", "").strip()
 WANTED = (FORCED,) if FORCED else wine.ARCHITECTURES
 CANNOT_RUN = {}   # arch -> why Wine cannot run it; filled before any test
+MUST_RUN = {"win32"} if wine.host_runs_32bit() else set()
 
 
 def pytest_configure(config):
@@ -27,7 +30,7 @@ def pytest_sessionstart(session):
     if FORCED and FORCED not in wine.ARCHITECTURES:
         pytest.exit(f"LCDMON_ARCH={FORCED}: must be one of {', '.join(wine.ARCHITECTURES)}", returncode=4)
     CANNOT_RUN.update((arch, wine.why_wine_cannot_run(arch)) for arch in WANTED)
-    if all(CANNOT_RUN.values()):
+    if all(CANNOT_RUN.values()) and not MUST_RUN & set(WANTED):
         pytest.exit("Wine cannot run here (" + "; ".join(f"{a}: {why}" for a, why in CANNOT_RUN.items()) + ")", 3)
 
 
@@ -47,10 +50,16 @@ def pytest_collection_modifyitems(config, items):
     win32_runs = "win32" in WANTED and not CANNOT_RUN.get("win32")
     for item in items:
         arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
-        if CANNOT_RUN.get(arch):
+        if CANNOT_RUN.get(arch) and arch not in MUST_RUN:
             item.add_marker(pytest.mark.skip(reason=f"{arch}: {CANNOT_RUN[arch]}"))
         elif arch == "win64" and win32_runs and item.get_closest_marker("short") is None:
             item.add_marker(pytest.mark.skip(reason="win64 runs the short set where win32 runs"))
+
+
+def pytest_runtest_setup(item):
+    arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
+    if CANNOT_RUN.get(arch) and arch in MUST_RUN:
+        pytest.fail(f"this host runs 32-bit programs, but {arch} does not run: {CANNOT_RUN[arch]}")
 
 
 @pytest.fixture(scope="session")

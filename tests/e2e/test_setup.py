@@ -87,7 +87,7 @@ def drelom(prefix):
         window.process.wait(10)
     for name in ("MIREVO", "OTHER"):
         prefix.delete_service(name)
-    prefix.gone_within(r"MIREVO\.exe", 5)
+    assert prefix.gone_within(r"C:\\(?:mon|other|quote)\\MIREVO\.exe", 5), "a service process was left behind"
 
 
 def service_record(prefix, name):

@@ -42,6 +42,14 @@ def until(seconds, check, step=0.1):
     return answer
 
 
+def host_runs_32bit():
+    """Whether this Linux host runs 32-bit programs (and so 32-bit Wine)."""
+    try:
+        return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
 def why_wine_cannot_run(arch):
     """None when this host runs `arch` programs under Wine, else one line why.
 
@@ -125,10 +133,11 @@ class Prefix:
             out.seek(0)
             return rc, out.read().decode(encoding, errors="replace").replace("\r", "")
 
-    def start(self, *args, cwd=None):
-        """Starts a Windows program and leaves it running: the Popen."""
+    def start(self, *args, cwd=None, out=subprocess.DEVNULL):
+        """Starts a Windows program and leaves it running: the Popen. Its
+        output goes to `out`, a file, never a pipe (see run)."""
         return subprocess.Popen([self.wine, *args], env=self.env, cwd=cwd, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+                                stdout=out, stderr=subprocess.STDOUT)
 
     def sc(self, *args):
         return self.run("sc", *args)[1]

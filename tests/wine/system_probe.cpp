@@ -1,9 +1,12 @@
 // Reads from inside Wine what the tests compare the service against.
 //
-//   system_probe.exe figures <milliseconds>
-//     the whole machine's processor usage over that time, measured with
-//     GetSystemTimes (not the query the service uses), and the memory load:
-//     "cpu <percent>" and "load <percent>"
+//   system_probe.exe watch <interval ms> <samples>
+//     the machine's figures, one line a sample, with the time on the same
+//     clock as the stand-in box library's transfer log (GetTickCount64):
+//     "at <ms> idle <100 ns> busy <100 ns> load <percent> commit <bytes>".
+//     Processor times come from GetSystemTimes (not the query the service
+//     uses), summed over every processor; commit is the page file total
+//     less the page file available.
 //   system_probe.exe process <program file name> <interval ms> <samples>
 //     the handle count, private bytes, peak private bytes and processor time
 //     of the running process of that name, one line a sample:
@@ -24,20 +27,21 @@ unsigned long long Ticks(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-int PrintFigures(DWORD milliseconds) {
-    FILETIME idle0, kernel0, user0, idle1, kernel1, user1;
-    GetSystemTimes(&idle0, &kernel0, &user0);
-    Sleep(milliseconds);
-    GetSystemTimes(&idle1, &kernel1, &user1);
-    // Kernel time includes idle time.
-    const double total = static_cast<double>((Ticks(kernel1) - Ticks(kernel0)) + (Ticks(user1) - Ticks(user0)));
-    const double idle = static_cast<double>(Ticks(idle1) - Ticks(idle0));
-    const double busy = total > 0 ? 100.0 * (total - idle) / total : 0.0;
-    MEMORYSTATUSEX status;
-    std::memset(&status, 0, sizeof status);
-    status.dwLength = sizeof status;
-    GlobalMemoryStatusEx(&status);
-    std::printf("cpu %.1f\nload %lu\n", busy, status.dwMemoryLoad);
+int PrintFigures(DWORD interval, int samples) {
+    for (int i = 0; i < samples; ++i) {
+        if (i > 0) Sleep(interval);
+        FILETIME idle, kernel, user;
+        GetSystemTimes(&idle, &kernel, &user);
+        MEMORYSTATUSEX status;
+        std::memset(&status, 0, sizeof status);
+        status.dwLength = sizeof status;
+        GlobalMemoryStatusEx(&status);
+        // Kernel time includes idle time.
+        std::printf("at %llu idle %llu busy %llu load %lu commit %llu\n", GetTickCount64(), Ticks(idle),
+                    Ticks(kernel) + Ticks(user) - Ticks(idle), status.dwMemoryLoad,
+                    status.ullTotalPageFile - status.ullAvailPageFile);
+        std::fflush(stdout);
+    }
     return 0;
 }
 
@@ -113,9 +117,10 @@ int PrintProcessSamples(const char* fileName, DWORD interval, int samples) {
 }   // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "figures") == 0) return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])));
+    if (argc >= 4 && std::strcmp(argv[1], "watch") == 0)
+        return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])), std::atoi(argv[3]));
     if (argc >= 5 && std::strcmp(argv[1], "process") == 0)
         return PrintProcessSamples(argv[2], static_cast<DWORD>(std::atoi(argv[3])), std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: system_probe figures <ms> | process <file> <interval ms> <samples>\n");
+    std::fprintf(stderr, "usage: system_probe watch <interval ms> <samples> | process <file> <interval ms> <samples>\n");
     return 2;
 }
