@@ -26,6 +26,8 @@ POLL_SECONDS = 0.25
 # Half blocks for the text box: the upper half of a glyph (rows 0-3) and the
 # lower half (rows 4-7) each lit or not.
 HALF_BLOCKS = {(False, False): " ", (True, False): "\u2580", (False, True): "\u2584", (True, True): "\u2588"}
+# The same for a terminal that takes only ASCII.
+ASCII_HALVES = {(False, False): " ", (True, False): "'", (False, True): ".", (True, True): ":"}
 
 
 def why_no_dots(term, encoding, is_terminal, columns, lines):
@@ -61,22 +63,22 @@ def braille_box(screen):
     return [top] + ["\u2502" + line + "\u2502" for line in lcdpicture.braille_lines(screen)] + [bottom]
 
 
-def cell_text(code, glyphs):
+def cell_text(code, glyphs, ascii_only):
     if code < 16:
         rows = lcdpicture.cell_rows(code, glyphs)
-        return HALF_BLOCKS[(any(rows[0:4]), any(rows[4:8]))]
+        return (ASCII_HALVES if ascii_only else HALF_BLOCKS)[(any(rows[0:4]), any(rows[4:8]))]
     if 0xA1 <= code <= 0xDF:
-        return bytes([code]).decode("cp932")
+        return "?" if ascii_only else bytes([code]).decode("cp932")
     if 0x20 <= code < 0x7F:
         return chr(code)
     return "\u00b7"
 
 
-def text_box(screen):
+def text_box(screen, ascii_only=False):
     """The display as a box of characters, with the user glyphs as dots below."""
     lines = ["+" + "-" * 16 + "+"]
     for cells in screen.rows:
-        shown = "".join(cell_text(code, screen.glyphs) for code in cells) if screen.display_on else " " * 16
+        shown = "".join(cell_text(code, screen.glyphs, ascii_only) for code in cells) if screen.display_on else " " * 16
         lines.append("|" + shown + "|")
     lines.append("+" + "-" * 16 + "+")
     for code in range(3):
@@ -92,7 +94,8 @@ def view(path, label, why_not):
         screen, calls = lcdpicture.read_state(path)
     except (OSError, ValueError):
         return "(waiting for the display)"
-    lines = text_box(screen) + [f"(text box: {why_not})"] if why_not else braille_box(screen)
+    ascii_only = codecs.lookup(terminal_encoding()).name == "ascii"
+    lines = text_box(screen, ascii_only) + [f"(text box: {why_not})"] if why_not else braille_box(screen)
     figures = [label] if label else []
     figures += [f"transfers: {calls}", "display off" if not screen.display_on else "", "Ctrl-C ends"]
     return "\n".join(lines + ["   ".join(figure for figure in figures if figure)])
@@ -100,7 +103,8 @@ def view(path, label, why_not):
 
 def live(path, label, once):
     out = sys.stdout
-    out.reconfigure(errors="replace")   # a terminal that cannot show katakana gets '?'
+    # A terminal that cannot show katakana gets '?'.
+    out.reconfigure(encoding=terminal_encoding(), errors="replace")
     shown = None
     moves_cursor = False
     try:
