@@ -23,6 +23,7 @@ import lcdpicture
 import lcdreplay
 
 POLL_SECONDS = 0.25
+WAITING = "(waiting for the display)"
 # Half blocks for the text box: the upper half of a glyph (rows 0-3) and the
 # lower half (rows 4-7) each lit or not.
 HALF_BLOCKS = {(False, False): " ", (True, False): "\u2580", (False, True): "\u2584", (True, True): "\u2588"}
@@ -93,7 +94,7 @@ def view(path, label, why_not):
     try:
         screen, calls = lcdpicture.read_state(path)
     except (OSError, ValueError):
-        return "(waiting for the display)"
+        return WAITING
     ascii_only = codecs.lookup(terminal_encoding()).name == "ascii"
     lines = text_box(screen, ascii_only) + [f"(text box: {why_not})"] if why_not else braille_box(screen)
     figures = [label] if label else []
@@ -105,20 +106,33 @@ def live(path, label, once):
     out = sys.stdout
     # A terminal that cannot show katakana gets '?'.
     out.reconfigure(encoding=terminal_encoding(), errors="replace")
-    shown = None
+    shown = seen = None
     moves_cursor = False
     try:
         while True:
             size = shutil.get_terminal_size((80, 24))
+            # The emulator replaces the state file at every transfer: the same
+            # file (inode, time) in the same terminal needs no new view.
+            try:
+                state = os.stat(path)
+                now_seen = (state.st_ino, state.st_mtime_ns, state.st_size, size)
+            except OSError:
+                now_seen = None
+            if now_seen is not None and now_seen == seen:
+                time.sleep(POLL_SECONDS)
+                continue
+            seen = now_seen
+            term = os.environ.get("TERM", "")
             # Shown once, the view moves no cursor: a pipe takes the dots as well.
-            why_not = why_no_dots(os.environ.get("TERM", ""), terminal_encoding(), once or out.isatty(),
-                                  size.columns, size.lines)
+            why_not = why_no_dots(term, terminal_encoding(), once or out.isatty(), size.columns, size.lines)
             screen = view(path, label, why_not)
+            if screen == WAITING:
+                seen = None
             if once:
                 print(screen)
                 return
             if screen != shown:
-                if why_not is None or not why_not.startswith(("TERM", "the output")):
+                if out.isatty() and term not in ("", "dumb"):
                     # Home and clear below: no flicker, and nothing left of a longer view.
                     out.write("\x1b[?25l\x1b[H" + screen.replace("\n", "\x1b[K\n") + "\x1b[K\n\x1b[J")
                     moves_cursor = True
