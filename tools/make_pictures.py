@@ -115,9 +115,14 @@ def make_pictures(prefix, out, cpu_hogs, memory_load):
         wait_for(files.state, 10, lambda s: s.display_on and s.rows[0][:1].isdigit(), "first screen")
         with machine_load(cpu_hogs, memory_load):
             wait_for(files.state, 30, lambda s: min(bar_cells(s)) > 0, "screen with both bars")
-            time.sleep(3)   # a few cycles with the bars at their height
+            # The memory load Wine reports climbs over a few cycles after the
+            # hog took its memory: wait (a while) for the cells the load should give.
+            cells = int(memory_load * 16 // 100)
+            with contextlib.suppress(RuntimeError):
+                wait_for(files.state, 20, lambda s: bar_cells(s)[1] >= cells, f"memory bar of {cells} cells")
             screen, _ = lcdpicture.read_state(files.state)
-            lcdpicture.save_png(files.state, out / "lcd-monitor.png")
+            out.mkdir(parents=True, exist_ok=True)
+            lcdpicture.picture(screen).save(out / "lcd-monitor.png", optimize=True)
             print(f"Both bars: processor {bar_cells(screen)[0]} cells, memory {bar_cells(screen)[1]} cells.")
         time.sleep(4)   # the bars fall in the animation
         service.stop()
