@@ -79,8 +79,9 @@ def text_box(screen, ascii_only=False):
     """The display as a box of characters, with the user glyphs as dots below."""
     lines = ["+" + "-" * 16 + "+"]
     for cells in screen.rows:
-        shown = "".join(cell_text(code, screen.glyphs, ascii_only) for code in cells) if screen.display_on else " " * 16
-        lines.append("|" + shown + "|")
+        if not screen.display_on:
+            cells = b" " * len(cells)
+        lines.append("|" + "".join(cell_text(code, screen.glyphs, ascii_only) for code in cells) + "|")
     lines.append("+" + "-" * 16 + "+")
     for code in range(3):
         art = ["".join("#" if row & (0x10 >> dot) else "." for dot in range(5))

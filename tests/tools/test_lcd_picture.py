@@ -66,7 +66,9 @@ def test_glyph_ram_cell_and_its_mirror(tmp_path):
 
 def test_display_off_drives_no_dot(tmp_path):
     png = tmp_path / "lcd.png"
-    state = write_state(tmp_path / "lcd-state.txt", b"\xff" * 16, bytes([2]) * 16, display=0, glyphs=bars_in_glyph_ram())
+    # 0xFF is the ROM's solid block: every dot, were the display on.
+    state = write_state(tmp_path / "lcd-state.txt", b"\xff" * 16, bytes([2]) * 16, display=0,
+                        glyphs=bars_in_glyph_ram())
     lcdpicture.save_png(state, png)
     colours = {colour for _, colour in Image.open(png).convert("RGB").getcolors()}
     assert colours and DRIVEN not in colours
