@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the format check, host unit tests
-# under the sanitizers, a short run of each fuzzer, then the programs end to
-# end under Wine (pytest, tests/e2e). Each stage is timed; the last line counts every test:
+# under the sanitizers, a short run of each fuzzer, the display's picture tools
+# (pytest, tests/tools), then the programs end to end under Wine (pytest,
+# tests/e2e). Each stage is timed; the last line counts every test:
 # "N passed, N failed, N skipped".
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +31,17 @@ rm -f "$fuzz_log"
 passed=$((passed + ran - broke)); failed=$((failed + broke))
 [ "$ran" -gt 0 ] || failed=$((failed + 1))
 stage fuzzers $((SECONDS - start))
+
+start=$SECONDS
+# The display's pictures and live view (tests/tools): plain Python, any host.
+tools_log=$(mktemp)
+(cd "$top" && /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/tools) | tee "$tools_log"
+count() { grep -o "[0-9]* $1" "$tools_log" | tail -1 | cut -d' ' -f1; }
+p=$(count passed); f=$(count failed); e=$(count error); s=$(count skipped)
+rm -f "$tools_log"
+passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0} + ${e:-0})); skipped=$((skipped + ${s:-0}))
+[ "${p:-0}" -gt 0 ] || failed=$((failed + 1))
+stage "tool tests" $((SECONDS - start))
 
 start=$SECONDS
 report="$top/build/e2e-report.xml"

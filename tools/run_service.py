@@ -70,7 +70,8 @@ def main():
             rc, _ = files.run("MIREVO.exe", timeout=15)
             print(f"Run directly, MIREVO.exe exits {'after 15 s' if rc is None else f'with {rc} ({rc:#x})'}.")
             return 1
-        viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state)])
+        viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state),
+                                   "--label", f"{arch} build"])
         signal.signal(signal.SIGTERM, lambda *_: viewer.terminate())
         try:
             viewer.wait()
