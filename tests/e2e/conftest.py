@@ -15,10 +15,12 @@ import subprocess
 import pytest
 
 import wine   # pytest puts this folder on the path (rootdir, default import mode)
+from long_run import LongRun
 
 FORCED = os.environ.get("LCDMON_ARCH", "").strip()
 WANTED = (FORCED,) if FORCED else wine.ARCHITECTURES
 CANNOT_RUN = {}   # arch -> why Wine cannot run it; filled before any test
+LONG_RUNS = {}    # arch -> the LongRun started for the soak's long-run test
 MUST_RUN = {"win32"} if wine.host_runs_32bit() else set()
 
 
@@ -60,6 +62,25 @@ def pytest_runtest_setup(item):
     arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
     if CANNOT_RUN.get(arch) and arch in MUST_RUN:
         pytest.fail(f"this host runs 32-bit programs, but {arch} does not run: {CANNOT_RUN[arch]}")
+
+
+def pytest_collection_finish(session):
+    """Starts the soak's long run at once where a selected test will look at it."""
+    for item in session.items:
+        arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
+        if item.originalname == "test_long_run" and not item.get_closest_marker("skip") and not CANNOT_RUN.get(arch):
+            LONG_RUNS[arch] = LongRun(arch)
+            LONG_RUNS[arch].start()
+
+
+def pytest_sessionfinish(session):
+    for run in LONG_RUNS.values():
+        run.end()
+
+
+@pytest.fixture
+def long_run(arch):
+    return LONG_RUNS[arch]
 
 
 @pytest.fixture(scope="session")

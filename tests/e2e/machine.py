@@ -8,7 +8,6 @@ import mmap
 import os
 import re
 import subprocess
-import time
 
 MIB = 1024 * 1024
 Sample = collections.namedtuple("Sample", "at idle busy load commit")

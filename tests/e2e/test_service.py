@@ -93,12 +93,15 @@ def check_cycles(files, samples, began):
         if cycle.ms < samples[0].at + 100 or cycle.ms > samples[-1].at - 200:
             continue
         # While memory is taken or let go, readings a second apart differ by
-        # hundreds of MiB: the memory figures are compared where they hold still.
+        # hundreds of MiB: the memory figures are compared where they hold
+        # still, give or take the few MiB that the Wine programs starting and
+        # ending around them move the commit charge by. These hosts have no
+        # swap: under Wine the commit charge is the physical memory in use.
         mib = [s.commit // machine.MIB for s in near]
         shown = cycle.rows[0][11:].decode("ascii", "replace")
         loads = [s.load for s in near]
         steady = max(mib) - min(mib) <= 64
-        ok = not steady or shown in {memory_text(mb) for mb in range(min(mib) - 2, max(mib) + 3)} and \
+        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - 8, max(mib) + 9)}) and \
             level(min(loads)) <= memory <= level(max(loads))
         # The service samples the processor times once a cycle, about a
         # second apart; the probe's samples a tenth apart bracket both ends.
@@ -115,7 +118,7 @@ def check_cycles(files, samples, began):
         if not ok:
             faults.append(f"{cycle.ms}: shows {shown!r} cpu {cpu} memory {memory}; commit MiB {min(mib)}-{max(mib)},"
                           f" cpu % {min(usage, default=-1):.0f}-{max(usage, default=-1):.0f}, load % {loads}")
-        seen.append((cpu, memory, steady))
+        seen.append((cpu, memory))
     assert not faults and seen, f"{len(faults)} of {len(seen)} cycles against the machine: {faults[:5]}"
     print(f"{checked} cycles wrote only what changed; {len(seen)} checked against the machine")
     return found, seen
@@ -152,13 +155,12 @@ def test_bars_follow_processor_and_memory(running):
     until(6, lambda: bars_shown(files)[1] < 2 and bars_shown(files)[0] < 10)
     time.sleep(2)
     _, seen = check_cycles(files, watch.samples(), began)
-    cpu = [length for length, _, _ in seen]
+    cpu = [length for length, _ in seen]
     assert max(cpu) >= 14 and cpu[-1] <= max(cpu) - 4, f"processor bar lengths {cpu}"
     if cannot:
         pytest.skip(cannot)
-    # Drawn where the readings held still, and fallen back at the end.
-    memory = [length for _, length, steady in seen if steady]
-    assert max(memory) >= 2 and seen[-1][1] < max(memory), f"memory bar lengths {seen}"
+    memory = [length for _, length in seen]
+    assert max(memory) >= 2 and memory[-1] < max(memory), f"memory bar lengths {memory}"
 
 
 @pytest.mark.short

@@ -7,11 +7,11 @@ from 0x40), 0x40 | address the glyph RAM address; a data byte goes to the
 address last set, which then moves on by one.
 
 The log is grouped into cycles by its time column: the monitor's writes of
-one cycle come within milliseconds (far less than 0.7 s even on a busy
+one cycle come within milliseconds (less than 0.9 s even on a loaded
 machine), and each cycle waits a second after its last write."""
 import collections
 
-CYCLE_GAP_MS = 700
+CYCLE_GAP_MS = 900
 # A set-up sequence begins with the 8-bit reset instruction: the service's
 # start, or the full redraw after the machine slept.
 RESET = 0x30

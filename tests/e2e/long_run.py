@@ -1,0 +1,58 @@
+"""One long run of MIREVO.exe under the service control manager of a prefix
+of its own, started when the test session starts and looked at when the soak
+test comes: the minutes it needs pass while the other tests run.
+
+The prefix is its own because the manager knows one service named MIREVO,
+and the other tests register, start and delete theirs meanwhile."""
+import threading
+import time
+
+import lcd
+import wine
+from programs import Installed, Service
+
+
+class LongRun(threading.Thread):
+    """Boots the prefix, starts the service and samples its handles and
+    private bytes every 10 s until finish() is called."""
+
+    def __init__(self, arch):
+        super().__init__(daemon=True)
+        self.prefix, self.samples, self.error = wine.Prefix(arch), [], None
+        self.done, self.started = threading.Event(), threading.Event()
+
+    def run(self):
+        try:
+            self.prefix.boot()
+            self.files = Installed(self.prefix, "soaklong")
+            self.service = Service(self.files)
+            began = time.monotonic()
+            self.pid = self.service.start()
+            lcd.first_screen(self.files, 20)
+            self.first_ms, self.began = (time.monotonic() - began) * 1000, time.monotonic()
+            self.samples.append(self.files.sample())
+            self.started.set()
+            while not self.done.wait(10):
+                self.samples.append(self.files.sample())
+        except Exception as error:   # handed to the test that looks at the run
+            self.error = error
+        finally:
+            self.started.set()
+
+    def finish(self):
+        """Ends the sampling and gives the seconds since the first screen."""
+        self.done.set()
+        self.join(30)
+        if self.error:
+            raise self.error
+        return time.monotonic() - self.began
+
+    def end(self):
+        """Removes the service and the prefix, whatever happened."""
+        self.done.set()
+        self.join(30)
+        try:
+            if hasattr(self, "service"):
+                self.service.remove()
+        finally:
+            self.prefix.end()
