@@ -168,9 +168,10 @@ def test_display_returns_after_a_sleep(running):
     woken = cycles(lcd.transfers(files.log)[logged:])
     drawn = [cycle for cycle in woken if starts_with(cycle, fresh_set_up)]
     assert len(drawn) == 2 and woken[0] == drawn[0], \
-        f"{len(drawn)} full redraws in the {len(woken)} cycles after the wake, the first cycle {woken[0][:3]}..."
+        f"{len(drawn)} full redraws in {len(woken)} cycles after the wake; the first began {woken[:1] and woken[0][:3]}"
     for which, cycle in zip(("first", "second"), drawn):
         check_rows(split_start(cycle)[1], fresh_rows, f"in the {which} redraw")
     apart = drawn[1][0].ms - drawn[0][0].ms
     assert 4500 <= apart <= 7500, f"second redraw {apart} ms after the first"
-    print(f"\nwake: fresh start {len(fresh)} calls; redraws {len(drawn[0])} and {len(drawn[1])} calls, {apart} ms apart")
+    print(f"\nwake: fresh start {len(fresh)} calls; redraws {len(drawn[0])} and {len(drawn[1])} calls, "
+          f"{apart} ms apart")
