@@ -6,9 +6,11 @@
 #include "../sampler/sampler.h"
 #include "screen.h"
 #include "service_host.h"
+#include "wake_redraw.h"
 
 namespace {
 ScreenState Screen;
+WakeWatch Wake;
 constexpr int FormatBufferSize = 255;
 
 static_assert(PauseWaitQuit == WAIT_OBJECT_0 && PauseWaitTimedOut == WAIT_TIMEOUT,
@@ -35,17 +37,29 @@ void ReadTopText(char* topText) {
     GetTimeFormatA(LOCALE_SYSTEM_DEFAULT, 0, nullptr, "HH:mm:ss", time, FormatBufferSize);
     BuildTopText(date, time, topText);
 }
+
+// The LCD's reset and configuration and the glyph definitions, after which
+// the next plan writes both texts and both bars from column 0: the display
+// as at start. False when a stop request came in between.
+bool SetUpDisplay() {
+    LcdInitialise();
+    if (QuitRequested()) return false;
+    DefineBarGlyphs();
+    ResetScreenState(Screen);
+    return true;
+}
 }   // namespace
 
 DWORD WINAPI MonitorWorker(LPVOID) {
-    LcdInitialise();
-    if (QuitRequested()) return 0;
-    DefineBarGlyphs();
+    if (!SetUpDisplay()) return 0;
     Sampler.ProcessorCount = CountProcessors();
     PrimeProcessorTimes();
-    ResetScreenState(Screen);
 
     ScreenOp ops[MaxScreenOps];
+    // The worker is idle from the end of one cycle's drawing to the moment
+    // the next has its figures: the pause and the readings, never a call to
+    // the box, so a slow box cannot pass for a sleep.
+    DWORD idleFrom = GetTickCount();
     for (;;) {
         char topText[TopTextLength + 1];
         ReadTopText(topText);
@@ -53,12 +67,14 @@ DWORD WINAPI MonitorWorker(LPVOID) {
         char memoryText[MemoryTextLength + 1];
         BuildMemoryText(memory.committedMegabytes, memoryText);
         SampleProcessorTimes();
+        if (FullRedrawDue(Wake, idleFrom, GetTickCount()) && !SetUpDisplay()) return 0;
         const int load = memory.memoryLoad > 100 ? 100 : static_cast<int>(memory.memoryLoad);
         const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0], load, ops);
         for (int i = 0; i < count; ++i) {
             if (QuitRequested()) return 0;
             DrawScreenOp(ops[i]);
         }
+        idleFrom = GetTickCount();
         if (PauseUntilQuit()) return 0;
     }
 }

@@ -25,6 +25,7 @@ constexpr unsigned long RestOfPause(unsigned long waitResult, unsigned long wait
 
 // Thread procedure of the monitor worker: prepares the LCD, then once a
 // second shows date, time, committed memory and the two bars, writing only
-// what changed, until WorkerQuitEvent is set.
+// what changed (and all of it again after the machine slept), until
+// WorkerQuitEvent is set.
 DWORD WINAPI MonitorWorker(LPVOID parameter);
 #endif

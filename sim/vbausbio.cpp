@@ -10,6 +10,15 @@
 // A box-fault.txt beside the DLL, read once at load, makes the box misbehave
 // the way an unplugged or busy box does: "fail" makes every call return -1
 // and reach nothing; "stall <ms>" makes every call take that long.
+//
+// An lcd-power-off file beside the DLL takes the LCD's supply away once, as a
+// sleep, a hibernation or a replugged box does, at any moment: also while the
+// service is idle and makes no call. A watcher thread started at load looks
+// for the file every 100 ms; when it finds it, it deletes it and the model
+// forgets everything, as an HD44780 without supply does (display and glyph
+// RAM blank, display off, not set up, and the box's control port back to 0),
+// and publishes that state at once. The calls that follow reach the
+// powered-up LCD as usual. The file's contents do not matter.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,6 +35,8 @@ HANDLE TransferLog = INVALID_HANDLE_VALUE;
 unsigned long CallCount = 0;
 bool FailEveryCall = false;
 DWORD StallMilliseconds = 0;
+char PowerOffPath[MAX_PATH + 32];
+constexpr DWORD PowerWatchPeriod = 100;
 
 void AppendHex(char*& out, const uint8_t* bytes, int count) {
     static const char digits[] = "0123456789abcdef";
@@ -94,8 +105,35 @@ void OpenPublishing(HMODULE self) {
     char faultPath[MAX_PATH + 32];
     std::snprintf(faultPath, sizeof faultPath, "%sbox-fault.txt", directory);
     ReadFaultMode(faultPath);
+    std::snprintf(PowerOffPath, sizeof PowerOffPath, "%slcd-power-off", directory);
     TransferLog = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Takes the LCD's supply away whenever lcd-power-off appears. Deleting the
+// file first makes one power loss of one file, whichever process loads the
+// library; the model's lock keeps the reset from landing inside a call.
+DWORD WINAPI WatchPower(LPVOID) {
+    for (;;) {
+        Sleep(PowerWatchPeriod);
+        if (GetFileAttributesA(PowerOffPath) == INVALID_FILE_ATTRIBUTES || !DeleteFileA(PowerOffPath)) continue;
+        EnterCriticalSection(&ModelLock);
+        ModelReset(Model);
+        if (StatePath[0]) PublishState();
+        LeaveCriticalSection(&ModelLock);
+    }
+}
+
+// Starts the watcher for the life of the process. The library is pinned
+// first, so that no FreeLibrary can unload the code the thread runs; the
+// thread's handle is not needed and is closed at once.
+void StartPowerWatch(HMODULE self) {
+    HMODULE pinned = nullptr;
+    if (!PowerOffPath[0] || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                                reinterpret_cast<LPCSTR>(self), &pinned))
+        return;
+    HANDLE thread = CreateThread(nullptr, 0, WatchPower, nullptr, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
 }
 }   // namespace
 
@@ -116,6 +154,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         InitializeCriticalSection(&ModelLock);
         ModelReset(Model);
         OpenPublishing(instance);
+        StartPowerWatch(instance);
     }
     return TRUE;
 }
