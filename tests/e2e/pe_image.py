@@ -21,6 +21,7 @@ TERMINAL_SERVER_AWARE = 0x8000
 IMPORT_DIRECTORY = 1
 RESOURCE_DIRECTORY = 2
 BASE_RELOCATION_DIRECTORY = 5
+DELAY_IMPORT_DIRECTORY = 13
 
 MACHINE_I386 = 0x014C
 PE32_MAGIC = 0x010B
@@ -113,29 +114,25 @@ class PEImage:
 
     # -- what the loader reads -----------------------------------------------
     def imports(self):
-        """Every import as (dll in lower case, function name or '#ordinal')."""
-        rva, size = self.directory(IMPORT_DIRECTORY)
+        """Every import, bound at load or delay-loaded, as (dll in lower
+        case, function name or '#ordinal')."""
+        # Import descriptors are 20 bytes: name table, time, chain, dll name,
+        # address table. Delay-load descriptors are 32: attributes, dll name,
+        # module handle, address table, name table, and three more.
         found = []
-        if not rva:
-            return found
-        entry = rva
-        while True:
-            lookup, _, _, name_rva, address_table = struct.unpack(
-                "<IIIII", self.bytes_at(entry, 20))
-            if not name_rva:
-                break
-            dll = self.string_at(name_rva).lower()
-            thunk = lookup or address_table
-            while True:
-                value = struct.unpack("<I", self.bytes_at(thunk, 4))[0]
-                if not value:
+        for index, size, name_at, tables in ((IMPORT_DIRECTORY, 20, 3, (0, 4)),
+                                             (DELAY_IMPORT_DIRECTORY, 32, 1, (4, 3))):
+            entry = self.directory(index)[0]
+            while entry:
+                fields = struct.unpack(f"<{size // 4}I", self.bytes_at(entry, size))
+                if not fields[name_at]:
                     break
-                if value & 0x80000000:
-                    found.append((dll, f"#{value & 0xFFFF}"))
-                else:
-                    found.append((dll, self.string_at(value + 2)))
-                thunk += 4
-            entry += 20
+                dll = self.string_at(fields[name_at]).lower()
+                thunk = fields[tables[0]] or fields[tables[1]]
+                while value := struct.unpack("<I", self.bytes_at(thunk, 4))[0]:
+                    found.append((dll, f"#{value & 0xFFFF}" if value & 0x80000000 else self.string_at(value + 2)))
+                    thunk += 4
+                entry += size
         return found
 
     def resources(self):

@@ -29,7 +29,7 @@ def test_service_survives_a_faulty_box(prefix, mode):
             assert calls == [] and not files.state.exists(), f"box 'fail' took {len(calls)} calls"
         else:
             assert 10 <= len(calls) <= seconds * 20 + 2, f"box 'stall 50' took {len(calls)} calls in {seconds:.1f} s"
-        service.stop()   # within the 3000 ms wait hint
+        service.stop()   # within the wait hint it reports
         assert prefix.gone_within(files.service_pattern, 4), f"box '{mode}': process left behind"
         latency, returned = files.drive("shutdown", 1700)
         assert returned and latency < 3000, f"box '{mode}': shutdown handled in {latency} ms, returned {returned}"

@@ -141,7 +141,7 @@ def test_register_start_stop_delete(drelom, prefix):
     assert service_record(prefix, "MIREVO") == ('"C:\\mon\\MIREVO.exe"', 2), "not the quoted path, auto-start"
 
     window.press(START, True, "開始中", "開始")
-    lcd.first_screen(window.files.state, 20)
+    lcd.first_screen(window.files, 20)
     assert prefix.wait_for_state("MIREVO", "RUNNING", 20), prefix.sc("query", "MIREVO")
     assert window.state("send", str(REFRESH)) == "開始"
 

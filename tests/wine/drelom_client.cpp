@@ -21,24 +21,30 @@ namespace {
 
 HWND DrelomWindow = NULL;
 
-std::string Utf8Text(HWND window) {
+void Print(const std::string& line) {
+    std::string out = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, NULL);
+}
+
+// The text of a window; a window that is not there or does not answer ends
+// the client with an error, so that no check reads an empty text as shown.
+std::string Utf8Text(HWND window, const std::string& what) {
     wchar_t wide[4096];
     wide[0] = 0;
     // GetWindowText of another process's window does not ask the window, and an
     // edit control keeps its own text: ask with WM_GETTEXT, with a time limit.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000, &ignored);
+    if (window == NULL ||
+        !SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000, &ignored)) {
+        Print("error no text from " + what);
+        std::exit(1);
+    }
     wide[4095] = 0;
     char utf8[16384];
     int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, NULL, NULL);
     if (n <= 0) return std::string();
     return std::string(utf8);
-}
-
-void Print(const std::string& line) {
-    std::string out = line + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, NULL);
 }
 
 bool WaitMain(DWORD ms) {
@@ -59,7 +65,12 @@ BOOL CALLBACK FindBox(HWND window, LPARAM param) {
     char className[64];
     GetClassNameA(window, className, sizeof className);
     if (std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-    std::string caption = Utf8Text(window);
+    // Captions of top-level windows are kept by the system: no need to ask.
+    wchar_t wide[64] = L"";
+    GetWindowTextW(window, wide, 64);
+    char caption8[256] = "";
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, caption8, sizeof caption8, NULL, NULL);
+    const std::string caption = caption8;
     if (caption == "成功" || caption == "エラー") {
         reinterpret_cast<BoxSearch*>(param)->found = window;
         return FALSE;
@@ -81,7 +92,7 @@ bool Box(DWORD ms) {
         Sleep(100);
     }
     Sleep(100);   // let the box finish laying itself out
-    Print("box " + Utf8Text(box) + "|" + Utf8Text(GetDlgItem(box, 0xFFFF)));
+    Print("box " + Utf8Text(box, "the box") + "|" + Utf8Text(GetDlgItem(box, 0xFFFF), "the box's text"));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     start = GetTickCount();
     while (IsWindow(box)) {
@@ -110,11 +121,11 @@ int main(int argc, char** argv) {
         }
         if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
-                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id)));
+                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id), "control " + std::to_string(id)));
             }
         } else if (command == "text" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);
-            Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id)));
+            Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id), "control " + std::to_string(id)));
         } else if (command == "click" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);
             PostMessageA(DrelomWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
