@@ -67,9 +67,11 @@ def windows_or_wine(found, windows, wine, difference):
 
 # -- packages ---------------------------------------------------------------------
 
-def earlier_copy(data, version):
-    """A copy of a program whose version resource says `version`: the fixed
-    file and product versions, and the version strings."""
+def with_version(data, version):
+    """The program, or for an earlier version a copy whose version resource
+    says so: its fixed file and product versions and its version strings."""
+    if version == VERSION:
+        return data
     data = bytearray(data)
     fixed = data.find(struct.pack("<I", 0xFEEF04BD))
     assert fixed > 0 and data.find(struct.pack("<I", 0xFEEF04BD), fixed + 4) < 0, "not one VS_FIXEDFILEINFO"
@@ -80,37 +82,29 @@ def earlier_copy(data, version):
     return bytes(data.replace(later, earlier.ljust(len(later), b"\0")))
 
 
-def build_msi(arch, files, version, output):
-    done = subprocess.run([TOP / "scripts" / "msi.sh", arch, files, version, output], capture_output=True, text=True)
-    assert done.returncode == 0 and output.is_file(), f"msi.sh {arch} {version}: {done.stderr}"
-
-
 @pytest.fixture(scope="module")
 def packages(arch, tmp_path_factory):
-    """{'current': .msi, 'earlier': .msi} of the architecture the suite runs."""
+    """{'current': .msi, 'earlier': .msi} of the architecture the suite runs;
+    on win32 'current' is the shipped package."""
     work = tmp_path_factory.mktemp("packages")
-    release = {}
     if arch == "win32":
-        assert RELEASE_MSI.is_file() and RELEASE_ZIP.is_file(), f"no {RELEASE_MSI}: scripts/build.sh"
+        assert RELEASE_MSI.is_file(), f"no {RELEASE_MSI}: scripts/build.sh"
         with zipfile.ZipFile(RELEASE_ZIP) as archive:
             release = {name: archive.read(f"MIREVO-{VERSION}-win32/{name}") for name in RELEASE_FILES}
-        current = RELEASE_MSI
     else:
-        built = BUILD_ROOT / arch
-        for name, path in zip(RELEASE_FILES, ("service/MIREVO.exe", "setup/DRELOM.exe", "package/DRELOM.ini",
-                                              "package/INSTALL-ja.txt", "package/INSTALL-en.txt")):
-            release[name] = (built / path).read_bytes()
-        (work / "current").mkdir()
+        release = {name: (BUILD_ROOT / arch / path).read_bytes() for name, path in zip(RELEASE_FILES, (
+            "service/MIREVO.exe", "setup/DRELOM.exe", "package/DRELOM.ini", "package/INSTALL-ja.txt",
+            "package/INSTALL-en.txt"))}
+    built = {}
+    for kind, version in (("current", VERSION), ("earlier", EARLIER)):
+        (work / kind).mkdir()
         for name, data in release.items():
-            (work / "current" / name).write_bytes(data)
-        current = work / f"MIREVO-{VERSION}-{arch}.msi"
-        build_msi(arch, work / "current", VERSION, current)
-    (work / "earlier").mkdir()
-    for name, data in release.items():
-        (work / "earlier" / name).write_bytes(earlier_copy(data, EARLIER) if name.endswith(".exe") else data)
-    earlier = work / f"MIREVO-{EARLIER}-{arch}.msi"
-    build_msi(arch, work / "earlier", EARLIER, earlier)
-    return {"current": current, "earlier": earlier}
+            (work / kind / name).write_bytes(with_version(data, version) if name.endswith(".exe") else data)
+        built[kind] = work / f"MIREVO-{version}-{arch}.msi"
+        done = subprocess.run([TOP / "scripts" / "msi.sh", arch, work / kind, version, built[kind]],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, f"msi.sh {arch} {version}: {done.stderr}"
+    return built | ({"current": RELEASE_MSI} if arch == "win32" else {})
 
 
 def table(msi, name):
@@ -187,7 +181,10 @@ class Machine:
         shutil.copy(self.prefix.build / "sim" / "vbausbio.dll", self.folder)
 
     def contents(self):
-        return sorted(p.name for p in self.folder.iterdir()) if self.folder.exists() else None
+        """The folder's files, but for the stand-in's display state on its
+        way in (lcd-state.<n>.tmp, renamed to lcd-state.txt when written)."""
+        if self.folder.exists():
+            return sorted(p.name for p in self.folder.iterdir() if not re.fullmatch(r"lcd-state\.\d+\.tmp", p.name))
 
     def registration(self):
         """The service's registry values as `reg query` reads them: {name: value}."""
