@@ -205,7 +205,10 @@ class Machine:
         return found[1]
 
     def service_pids(self):
-        return until(5, lambda: self.prefix.pids(self.service_pattern), 0.05)
+        """The Linux pids of the service's process, once there is one only
+        (a stopped one may take a moment to go)."""
+        return until(5, lambda: len(pids := self.prefix.pids(self.service_pattern)) == 1 and pids, 0.05) or \
+            self.prefix.pids(self.service_pattern)
 
     def screen(self):
         """Both rows of the emulated LCD as text, or None before its first write."""
