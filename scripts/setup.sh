@@ -6,7 +6,7 @@ set -euo pipefail
 SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
 need=0
 for tool in i686-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++-win32 wine Xvfb xdotool cmake g++ clang++ \
-            clang-format xxd import unzip; do
+            clang-format xxd import unzip wixl msiinfo osslsigncode openssl; do
     command -v "$tool" >/dev/null 2>&1 || need=1
 done
 [ -e /usr/lib/i386-linux-gnu/wine ] || need=1
@@ -28,7 +28,8 @@ if [ "$need" = 1 ]; then
         cmake g++ make libgtest-dev googletest clang clang-format libclang-rt-dev python3 python3-pytest \
         python3-pytest-timeout python3-luma.lcd python3-pil xxd procps unzip \
         mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386 \
-        xvfb xdotool x11-utils imagemagick locales fonts-ipafont-gothic fonts-ipafont-mincho
+        xvfb xdotool x11-utils imagemagick locales fonts-ipafont-gothic fonts-ipafont-mincho \
+        wixl msitools osslsigncode openssl
     $SUDO sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
     $SUDO locale-gen >/dev/null

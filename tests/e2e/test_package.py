@@ -1,0 +1,412 @@
+"""The Windows Installer package under Wine's msiexec, and the signing step.
+
+The package: build/win32/MIREVO-<version>-win32.msi as scripts/build.sh
+builds it from the release ZIP. On a host that runs only 64-bit programs the
+same source (scripts/msi.sh) packs the win64 build instead. For the upgrade,
+the same source packs copies of the programs whose version resource says an
+earlier version, at that earlier version.
+
+Every install runs silently with a verbose log and Wine's menu builder
+switched off, the user's menu folders pointed at an empty folder that must
+stay empty. Where Wine's msi does not do what Windows Installer does, the
+check accepts Wine's known result only under its name (WineDiffers warnings
+in the summary), never as if it were right.
+"""
+import contextlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import time
+import warnings
+import zipfile
+
+import pytest
+
+import pe_image
+import test_release
+from wine import BUILD_ROOT, RELEASE_ZIP, TOP, VERSION, until
+
+RELEASE_MSI = RELEASE_ZIP.with_suffix(".msi")
+RELEASE_FILES = ("MIREVO.exe", "DRELOM.exe", "DRELOM.ini", "INSTALL-ja.txt", "INSTALL-en.txt")
+PRODUCT_NAME = "LCD System Monitor"
+UPGRADE_CODE = "{6D1F3C62-2F0E-4A8E-9B57-3F1C2A7E5D40}"
+EARLIER = f"{int(VERSION.split('.')[0]) - 1}.9.0"
+# Where [ProgramFilesFolder] lies: a 32-bit package, and the win64 test
+# package too, goes to Program Files (x86) on 64-bit Windows.
+PROGRAM_FILES = {"win32": "Program Files", "win64": "Program Files (x86)"}
+SERVICES = "HKLM\\System\\CurrentControlSet\\Services\\MIREVO"
+PRODUCTS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+STATE = 1009   # DRELOM's state label
+# msiexec's exit code as a Linux process sees it: the low byte.
+SUCCESS, INSTALL_FAILURE, FUNCTION_FAILED = 0, 1603 & 0xFF, 1627 & 0xFF
+
+
+class WineDiffers(UserWarning):
+    """Wine's msi does here what Windows Installer does not."""
+
+
+UNQUOTED_IMAGE_PATH = (
+    "Wine's msi registers the service's image path without quotes; Windows Installer quotes the key file's path "
+    "(its log: ServiceInstall(Name=...,ImagePath=\"C:\\Program Files\\...\\X.exe\",...)), as DRELOM does")
+PER_USER_PROGRAM_MENU = (
+    "Wine's msi resolves ProgramMenuFolder to the user's Start menu also in a per-machine package; Windows "
+    "Installer uses the all users' one")
+START_FAILURE_CODE = (
+    "Wine's msiexec ends a failed StartServices with 1627 (function failed); Windows Installer with 1603")
+
+
+def windows_or_wine(found, windows, wine, difference):
+    """Passes on what Windows Installer does, or on Wine's known other
+    result, which it then names."""
+    if found != windows:
+        assert found == wine, f"{found!r}: neither Windows Installer's {windows!r} nor Wine's {wine!r}"
+        warnings.warn(difference, WineDiffers)
+
+
+# -- packages ---------------------------------------------------------------------
+
+def with_version(data, version):
+    """The program, or for an earlier version a copy whose version resource
+    says so: its fixed file and product versions and its version strings."""
+    if version == VERSION:
+        return data
+    data = bytearray(data)
+    fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+    assert fixed > 0 and data.find(struct.pack("<I", 0xFEEF04BD), fixed + 4) < 0, "not one VS_FIXEDFILEINFO"
+    major, minor, patch = map(int, version.split("."))
+    struct.pack_into("<IIII", data, fixed + 8, major << 16 | minor, patch << 16, major << 16 | minor, patch << 16)
+    later, earlier = (v.encode("utf-16-le") + b"\0\0" for v in (VERSION, version))
+    assert data.count(later) == 2, "FileVersion and ProductVersion not found"
+    return bytes(data.replace(later, earlier.ljust(len(later), b"\0")))
+
+
+@pytest.fixture(scope="module")
+def packages(arch, tmp_path_factory):
+    """{'current': .msi, 'earlier': .msi} of the architecture the suite runs;
+    on win32 'current' is the shipped package."""
+    work = tmp_path_factory.mktemp("packages")
+    if arch == "win32":
+        assert RELEASE_MSI.is_file(), f"no {RELEASE_MSI}: scripts/build.sh"
+        with zipfile.ZipFile(RELEASE_ZIP) as archive:
+            release = {name: archive.read(f"MIREVO-{VERSION}-win32/{name}") for name in RELEASE_FILES}
+    else:
+        release = {name: (BUILD_ROOT / arch / path).read_bytes() for name, path in zip(RELEASE_FILES, (
+            "service/MIREVO.exe", "setup/DRELOM.exe", "package/DRELOM.ini", "package/INSTALL-ja.txt",
+            "package/INSTALL-en.txt"))}
+    built = {}
+    for kind, version in (("current", VERSION), ("earlier", EARLIER)):
+        (work / kind).mkdir()
+        for name, data in release.items():
+            (work / kind / name).write_bytes(with_version(data, version) if name.endswith(".exe") else data)
+        built[kind] = work / f"MIREVO-{version}-{arch}.msi"
+        done = subprocess.run([TOP / "scripts" / "msi.sh", arch, work / kind, version, built[kind]],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, f"msi.sh {arch} {version}: {done.stderr}"
+    return built | ({"current": RELEASE_MSI} if arch == "win32" else {})
+
+
+def table(msi, name):
+    """The rows of one table of the package, each a list of its columns."""
+    done = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, check=True)
+    return [line.split("\t") for line in done.stdout.decode("cp1252").splitlines()[3:]]
+
+
+def test_package_holds_the_release_and_registers_the_service_vitally(packages):
+    msi = packages["current"]
+    assert sorted(row[2] for row in table(msi, "File")) == sorted(RELEASE_FILES)
+    # The box maker's library is the administrator's: no table names it.
+    names = [name for name in subprocess.run(["msiinfo", "tables", msi], capture_output=True, text=True,
+                                             check=True).stdout.split() if not name.startswith("_")]
+    assert not [name for name in names if "vbausbio" in "\n".join(map("\t".join, table(msi, name))).lower()]
+    properties = {row[0]: row[1] for row in table(msi, "Property")}
+    assert (properties["ProductName"], properties["ProductVersion"], properties["UpgradeCode"].upper(),
+            properties["ALLUSERS"]) == (PRODUCT_NAME, VERSION, UPGRADE_CODE, "1")
+    # As DRELOM registers it, and vital (0x8000): a service Windows Installer
+    # cannot register fails and rolls back the installation. Wine cannot make
+    # the registration fail; the flag stands in for that proof.
+    assert table(msi, "ServiceInstall") == [
+        ["MIREVO", "MIREVO", "MIREVO", "16", "2", str(0x8000 | 1), "", "", "LocalSystem", "", "", "Service", ""]]
+    assert {row[0]: row[5] for row in table(msi, "Component")}["Service"] == "MIREVO.exe"
+    # Stop (0x20) and delete (0x80) at uninstall; start (0x01) only with the
+    # AutoStart feature, which START=1 chooses.
+    controls = {row[0]: (row[1], int(row[2]), row[5]) for row in table(msi, "ServiceControl")}
+    assert controls == {"MIREVO": ("MIREVO", 0xA0, "Service"), "StartMIREVO": ("MIREVO", 0x01, "StartAtInstall")}
+    # An earlier version goes inside the installation's own transaction, so
+    # that a failed upgrade gives it back: Wine's msi does not roll back that
+    # removal, and this order stands in for the proof on Windows.
+    order = {row[0]: int(row[2]) for row in table(msi, "InstallExecuteSequence")}
+    assert order["InstallInitialize"] < order["RemoveExistingProducts"] < order["ProcessComponents"]
+
+
+# -- a machine under Wine's msiexec --------------------------------------------------
+
+def values(listing):
+    """{name: value} of one key's values in `reg query` output."""
+    return {m[1]: m[2] for m in re.finditer(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*)$", listing, re.M)}
+
+
+class Machine:
+    """The prefix as a managed machine: msiexec with its log, the install
+    folder, the service's registration and the emulated LCD."""
+
+    def __init__(self, prefix, arch, packages, work):
+        self.prefix, self.packages = prefix, packages
+        self.folder = prefix.drive_c / PROGRAM_FILES[arch] / "LcdMonitor"
+        self.windows_folder = f"C:\\{PROGRAM_FILES[arch]}\\LcdMonitor"
+        self.service_pattern = re.escape(f"{self.windows_folder}\\MIREVO.exe")
+        self.outside = work / "home"    # the user's menu folders, outside the prefix
+        self.tools = prefix.drive_c / "package-tools"
+        self.tools.mkdir(exist_ok=True)
+        for program in ("tests/wine/drelom_client.exe", "tests/wine/version_check.exe"):
+            shutil.copy(prefix.build / program, self.tools)
+        for name, path in packages.items():
+            shutil.copy(path, self.tools / f"{name}.msi")
+        self.times = {}
+
+    def msiexec(self, *args, package="current"):
+        """Runs msiexec silently on one of the packages: (exit code, log)."""
+        log = self.tools / "msiexec.log"
+        log.unlink(missing_ok=True)
+        began = time.monotonic()
+        rc, out = self.prefix.run("msiexec", *args[:1], f"C:\\package-tools\\{package}.msi", *args[1:], "/qn",
+                                  "/l*v", "C:\\package-tools\\msiexec.log", timeout=120)
+        self.times.setdefault(f"{package} {' '.join(args)}", []).append(time.monotonic() - began)
+        # Wine writes the log in the process's code page.
+        return rc, log.read_bytes().decode("cp932", errors="replace") if log.exists() else ""
+
+    def put_box_library(self):
+        self.folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy(self.prefix.build / "sim" / "vbausbio.dll", self.folder)
+
+    def contents(self):
+        """The folder's files, but for the stand-in's display state on its
+        way in (lcd-state.<n>.tmp, renamed to lcd-state.txt when written)."""
+        if self.folder.exists():
+            return sorted(p.name for p in self.folder.iterdir() if not re.fullmatch(r"lcd-state\.\d+\.tmp", p.name))
+
+    def registration(self):
+        """The service's registry values as `reg query` reads them: {name: value}."""
+        rc, out = self.prefix.run("reg", "query", SERVICES)
+        return values(out) if rc == 0 else None
+
+    def products(self):
+        """(name, version) of every product installed by Windows Installer."""
+        rc, out = self.prefix.run("reg", "query", PRODUCTS, "/s")
+        keys = re.split(r"^HKEY_\S+$", out, flags=re.M)
+        found = [values(key) for key in keys]
+        return sorted((k.get("DisplayName"), k.get("DisplayVersion")) for k in found if k.get("WindowsInstaller"))
+
+    def version(self, program):
+        rc, out = self.prefix.run("version_check.exe", f"{self.windows_folder}\\{program}", cwd=self.tools)
+        found = re.search(r"^fixed (\S+) ", out, re.M)
+        assert rc == 0 and found, f"version_check {program}: exit {rc}, {out!r}"
+        return found[1]
+
+    def service_pids(self):
+        """The Linux pids of the service's process, once there is one only
+        (a stopped one may take a moment to go)."""
+        return until(5, lambda: len(pids := self.prefix.pids(self.service_pattern)) == 1 and pids, 0.05) or \
+            self.prefix.pids(self.service_pattern)
+
+    def screen(self):
+        """Both rows of the emulated LCD as text, or None before its first write."""
+        with contextlib.suppress(OSError, ValueError):
+            rows = re.findall(r"^row[01] ([0-9a-f]{32})$", (self.folder / "lcd-state.txt").read_text(), re.M)
+            return tuple(bytes.fromhex(row).decode("cp932") for row in rows) if len(rows) == 2 else None
+
+    def first_screen(self):
+        """The LCD once row 0 shows date, time and memory ("12/08 14:16 544M")."""
+        shown = until(10, lambda: (s := self.screen()) and re.fullmatch(r"\d\d/\d\d \d\d:\d\d *[\d.]+[MG]", s[0]) and s)
+        assert shown, f"no first screen: {self.screen()}"
+        return shown
+
+    def clean(self):
+        """Removes whatever a test left: its products, the service, the
+        folder and its programs."""
+        for package in ("current", "earlier"):
+            if self.products():
+                self.msiexec("/x", package=package)
+        if self.prefix.state("MIREVO") is not None:
+            self.prefix.sc("stop", "MIREVO")
+            self.prefix.sc("delete", "MIREVO")
+        pids = self.prefix.pids(r"LcdMonitor\\(MIREVO|DRELOM)\.exe")
+        subprocess.run(["kill", "-9", *map(str, pids)], stderr=subprocess.DEVNULL) if pids else None
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+@pytest.fixture(scope="module")
+def machine(prefix, arch, packages, tmp_path_factory):
+    """The prefix with Wine's menu builder off and the user's menu folders
+    elsewhere, for every msiexec of this file; each test starts and ends
+    with nothing of the package installed."""
+    work = tmp_path_factory.mktemp("machine")
+    saved = prefix.env
+    prefix.env = saved | {"WINEDLLOVERRIDES": saved.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d",
+                          "XDG_DATA_HOME": str(work / "home" / "data"),
+                          "XDG_CONFIG_HOME": str(work / "home" / "config")}
+    try:
+        yield Machine(prefix, arch, packages, work)
+    finally:
+        prefix.env = saved
+
+
+@pytest.fixture
+def managed(machine):
+    machine.clean()
+    assert machine.products() == [] and machine.prefix.state("MIREVO") is None
+    yield machine
+    print("msiexec seconds:", {step: [round(s, 1) for s in times] for step, times in machine.times.items()})
+    machine.clean()
+    assert not [p for p in machine.outside.rglob("*") if p.is_file()], "Wine's menu builder wrote outside the prefix"
+
+
+def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_uninstall(managed):
+    m = managed
+    m.put_box_library()
+    rc, log = m.msiexec("/i", "START=1")
+    assert rc == SUCCESS, f"msiexec /i START=1: exit {rc}\n{log[-2000:]}"
+    assert re.search(r"StartServices.*\n.*MIREVO", log), "the log shows no start of MIREVO"
+    assert m.contents() == sorted(RELEASE_FILES + ("vbausbio.dll", "lcd-state.txt", "lcd-transfers.log"))
+    assert m.prefix.state("MIREVO") == "RUNNING" and len(m.service_pids()) == 1
+    m.first_screen()
+
+    registered = m.registration()
+    image = registered.pop("ImagePath")
+    assert {k: registered.get(k) for k in ("Type", "Start", "ErrorControl", "ObjectName", "DisplayName")} == \
+        {"Type": "0x10", "Start": "0x2", "ErrorControl": "0x1", "ObjectName": "LocalSystem", "DisplayName": "MIREVO"}
+    program = f"{m.windows_folder}\\MIREVO.exe"
+    windows_or_wine(image, f'"{program}"', program, UNQUOTED_IMAGE_PATH)
+
+    # The Start menu's shortcut starts DRELOM in the folder, where it finds
+    # DRELOM.ini: it names the service and shows it running.
+    user_menu = next(m.prefix.drive_c.glob("users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"))
+    common_menu = m.prefix.drive_c / "ProgramData/Microsoft/Windows/Start Menu/Programs"
+    shortcuts = [menu for menu in (common_menu, user_menu) if (menu / "DRELOM.lnk").exists()]
+    windows_or_wine(shortcuts, [common_menu], [user_menu], PER_USER_PROGRAM_MENU)
+    shortcut = "C:\\" + str((shortcuts[0] / "DRELOM.lnk").relative_to(m.prefix.drive_c)).replace("/", "\\")
+    assert m.prefix.run("start", shortcut)[0] == 0
+    rc, out = m.prefix.run("drelom_client.exe", "wait", "20000", "text", "1005", "text", str(STATE), "close",
+                           cwd=m.tools, timeout=60, encoding="utf-8")
+    assert rc == 0 and out.splitlines() == ["1005 MIREVO", f"{STATE} 開始"], f"DRELOM by its shortcut: {out!r}"
+    assert until(10, lambda: not m.prefix.pids(r"LcdMonitor\\DRELOM\.exe")), "DRELOM did not end"
+
+    # Repair (Wine's msiexec has no /f for an installed product: REINSTALL
+    # is the same request) puts a deleted program back, the service running on.
+    pid = m.service_pids()
+    original = (m.folder / "DRELOM.exe").read_bytes()
+    (m.folder / "DRELOM.exe").unlink()
+    rc, log = m.msiexec("/i", "REINSTALL=ALL", "REINSTALLMODE=omus")
+    assert rc == SUCCESS and (m.folder / "DRELOM.exe").read_bytes() == original, f"repair: exit {rc}"
+    assert m.service_pids() == pid
+
+    # Uninstall: a plain stop leaves the LCD's last screen; the service and
+    # every installed file go; the box library and the stand-in's files stay.
+    rc, log = m.msiexec("/x")
+    assert rc == SUCCESS, f"msiexec /x: exit {rc}\n{log[-2000:]}"
+    assert m.prefix.state("MIREVO") is None and m.registration() is None and m.products() == []
+    assert until(5, lambda: not m.prefix.pids(m.service_pattern)), "MIREVO.exe still runs"
+    last = m.screen()
+    time.sleep(1.5)
+    # Neither cleared nor the stopped notice: row 0 still shows the clock.
+    assert m.screen() == last and re.fullmatch(r"\d\d/\d\d \d\d:\d\d.*", last[0]), \
+        f"the LCD after uninstall: {last}, then {m.screen()}"
+    assert m.contents() == ["lcd-state.txt", "lcd-transfers.log", "vbausbio.dll"]
+    assert not [menu for menu in (common_menu, user_menu) if (menu / "DRELOM.lnk").exists()]
+
+
+@pytest.mark.parametrize("start, code, state", [(None, SUCCESS, "STOPPED"), ("START=1", None, None)],
+                         ids=["registered-without-start", "start-without-box-library"])
+def test_install_without_the_box_library(managed, start, code, state):
+    """Without START=1 the service is registered and waits for the next boot;
+    with it but no vbausbio.dll the service cannot start, the installation
+    fails and leaves nothing behind."""
+    m = managed
+    rc, log = m.msiexec("/i", *filter(None, [start]))
+    if code is None:
+        windows_or_wine(rc, INSTALL_FAILURE, FUNCTION_FAILED, START_FAILURE_CODE)
+        assert m.contents() is None and m.products() == [], f"left behind: {m.contents()}, {m.products()}"
+    else:
+        assert rc == code and m.contents() == sorted(RELEASE_FILES), f"exit {rc}, {m.contents()}"
+        assert m.products() == [(PRODUCT_NAME, VERSION)]
+    assert m.prefix.state("MIREVO") == state
+    if state:
+        # Nothing but installed files in the folder: uninstall takes it away.
+        assert m.msiexec("/x")[0] == SUCCESS and m.contents() is None and m.prefix.state("MIREVO") is None
+
+
+def test_upgrade_replaces_the_earlier_version_and_starts_the_service_again(managed):
+    m = managed
+    m.put_box_library()
+    rc, log = m.msiexec("/i", "START=1", package="earlier")
+    assert rc == SUCCESS and m.version("MIREVO.exe") == f"{EARLIER}.0", f"earlier version: exit {rc}"
+    before = m.service_pids()
+    assert len(before) == 1 and m.products() == [(PRODUCT_NAME, EARLIER)]
+    # No START=1 this time: the earlier installation's choice is remembered.
+    rc, log = m.msiexec("/i")
+    assert rc == SUCCESS, f"upgrade: exit {rc}\n{log[-2000:]}"
+    assert m.products() == [(PRODUCT_NAME, VERSION)]
+    assert [m.version(program) for program in ("MIREVO.exe", "DRELOM.exe")] == [f"{VERSION}.0"] * 2
+    assert m.prefix.state("MIREVO") == "RUNNING"
+    after = m.service_pids()
+    assert len(after) == 1 and after != before, f"service processes before {before}, after {after}"
+    assert m.registration()["ImagePath"].strip('"') == f"{m.windows_folder}\\MIREVO.exe"
+    assert m.msiexec("/x")[0] == SUCCESS and m.prefix.state("MIREVO") is None
+
+
+# -- signing ----------------------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def throwaway_certificate(tmp_path_factory):
+    """A self-signed code-signing certificate made for these tests only:
+    (PKCS#12 file, password, certificate)."""
+    work = tmp_path_factory.mktemp("certificate")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                    "/CN=Throwaway test signer", "-addext", "extendedKeyUsage=codeSigning",
+                    "-keyout", work / "key.pem", "-out", work / "cert.pem"], capture_output=True, check=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", work / "key.pem", "-in", work / "cert.pem",
+                    "-out", work / "signer.pfx", "-passout", "pass:throwaway"], capture_output=True, check=True)
+    return work / "signer.pfx", "throwaway", work / "cert.pem"
+
+
+def sign(files, certificate=None):
+    environment = {k: v for k, v in os.environ.items() if not k.startswith("LCDMON_SIGN_")}
+    if certificate:
+        environment |= {"LCDMON_SIGN_PFX": str(certificate[0]), "LCDMON_SIGN_PASSWORD": certificate[1]}
+    return subprocess.run([TOP / "scripts" / "sign.sh", *files], env=environment, capture_output=True, text=True)
+
+
+def test_without_a_certificate_nothing_is_signed(tmp_path):
+    copy = tmp_path / "MIREVO.msi"
+    shutil.copy(RELEASE_MSI, copy)
+    done = sign([copy])
+    assert done.returncode == 0 and "left unsigned" in done.stderr, done.stderr
+    assert copy.read_bytes() == RELEASE_MSI.read_bytes()
+
+
+@pytest.mark.parametrize("name", ["MIREVO.exe", "DRELOM.exe", RELEASE_MSI.name])
+def test_signed_copy_verifies_and_passes_the_release_checks(tmp_path, throwaway_certificate, name):
+    copy = tmp_path / name
+    if name == RELEASE_MSI.name:
+        shutil.copy(RELEASE_MSI, copy)
+    else:
+        with zipfile.ZipFile(RELEASE_ZIP) as archive:
+            copy.write_bytes(archive.read(f"MIREVO-{VERSION}-win32/{name}"))
+    done = sign([copy], throwaway_certificate)
+    assert done.returncode == 0, done.stderr
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", throwaway_certificate[2], "-in", copy],
+                              capture_output=True, text=True)
+    digests = re.findall(r"^Message digest algorithm\s+: (\S+)$", verified.stdout, re.M)
+    # SHA-1 first, for Windows XP and Vista; SHA-256 nested in it.
+    assert verified.returncode == 0 and "Number of verified signatures: 2" in verified.stdout and \
+        digests == ["SHA1", "SHA256"], verified.stdout + verified.stderr
+    if name.endswith(".exe"):
+        # The release's own checks, on the signed program.
+        images = {name: pe_image.PEImage(copy.read_bytes(), name)}
+        test_release.test_program_imports_only_what_windows_xp_has(images, name)
+        test_release.test_program_header_asks_for_windows_xp_and_is_hardened(images, name)
+        if name == "DRELOM.exe":
+            test_release.test_drelom_manifest_requires_administrator(images)
+        else:
+            test_release.test_mirevo_asks_for_no_elevation(images)
