@@ -94,14 +94,14 @@ def check_cycles(files, samples, began):
             continue
         # While memory is taken or let go, readings a second apart differ by
         # hundreds of MiB: the memory figures are compared where they hold
-        # still, give or take the few MiB that the Wine programs starting and
-        # ending around them move the commit charge by. These hosts have no
+        # still, give or take the 10 MiB or so that a Wine program starting or
+        # ending around them moves the commit charge by. These hosts have no
         # swap: under Wine the commit charge is the physical memory in use.
         mib = [s.commit // machine.MIB for s in near]
         shown = cycle.rows[0][11:].decode("ascii", "replace")
         loads = [s.load for s in near]
         steady = max(mib) - min(mib) <= 64
-        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - 8, max(mib) + 9)}) and \
+        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - 16, max(mib) + 17)}) and \
             level(min(loads)) <= memory <= level(max(loads))
         # The service samples the processor times once a cycle, about a
         # second apart; the probe's samples a tenth apart bracket both ends.

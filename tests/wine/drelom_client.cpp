@@ -35,8 +35,8 @@ std::string Utf8Text(HWND window, const std::string& what) {
     // GetWindowText of another process's window does not ask the window, and an
     // edit control keeps its own text: ask with WM_GETTEXT, with a time limit.
     DWORD_PTR ignored = 0;
-    if (window == NULL ||
-        !SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000, &ignored)) {
+    if (window == NULL || !SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(wide),
+                                               SMTO_ABORTIFHUNG, 5000, &ignored)) {
         Print("error no text from " + what);
         std::exit(1);
     }
@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
         }
         if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
-                Print(std::to_string(id) + " " + Utf8Text(GetDlgItem(DrelomWindow, id), "control " + std::to_string(id)));
+                Print(std::to_string(id) + " " +
+                      Utf8Text(GetDlgItem(DrelomWindow, id), "control " + std::to_string(id)));
             }
         } else if (command == "text" && i + 1 < argc) {
             int id = std::atoi(argv[++i]);

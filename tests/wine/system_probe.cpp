@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
         return PrintFigures(static_cast<DWORD>(std::atoi(argv[2])), std::atoi(argv[3]));
     if (argc >= 5 && std::strcmp(argv[1], "process") == 0)
         return PrintProcessSamples(argv[2], static_cast<DWORD>(std::atoi(argv[3])), std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: system_probe watch <interval ms> <samples> | process <file> <interval ms> <samples>\n");
+    std::fprintf(stderr,
+                 "usage: system_probe watch <interval ms> <samples> | process <file> <interval ms> <samples>\n");
     return 2;
 }
