@@ -11,6 +11,7 @@ there. LCDMON_ARCH=win32 or win64 forces one architecture.
 import os
 import select
 import subprocess
+import threading
 
 import pytest
 
@@ -21,6 +22,8 @@ FORCED = os.environ.get("LCDMON_ARCH", "").strip()
 WANTED = (FORCED,) if FORCED else wine.ARCHITECTURES
 CANNOT_RUN = {}   # arch -> why Wine cannot run it; filled before any test
 LONG_RUNS = {}    # arch -> the LongRun started for the soak's long-run test
+BOOTS = {}        # arch -> (the prefix, the thread booting it), started once the tests are known
+X_SERVER = {}     # "display" -> the private X server's display, "server" -> its Popen
 MUST_RUN = {"win32"} if wine.host_runs_32bit() else set()
 
 
@@ -48,10 +51,17 @@ def pytest_generate_tests(metafunc):
         metafunc.parametrize("arch", WANTED, scope="session")
 
 
+def arch_of(item):
+    return item.callspec.params.get("arch") if hasattr(item, "callspec") else None
+
+
 def pytest_collection_modifyitems(config, items):
+    # All of one architecture's tests together, in file order: a session
+    # fixture of another parameter would end the prefix and boot it again.
+    items.sort(key=lambda item: (WANTED + (None,)).index(arch_of(item)))
     win32_runs = "win32" in WANTED and not CANNOT_RUN.get("win32")
     for item in items:
-        arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
+        arch = arch_of(item)
         if CANNOT_RUN.get(arch) and arch not in MUST_RUN:
             item.add_marker(pytest.mark.skip(reason=f"{arch}: {CANNOT_RUN[arch]}"))
         elif arch == "win64" and win32_runs and item.get_closest_marker("short") is None:
@@ -65,17 +75,38 @@ def pytest_runtest_setup(item):
 
 
 def pytest_collection_finish(session):
-    """Starts the soak's long run at once where a selected test will look at it."""
-    for item in session.items:
-        arch = item.callspec.params.get("arch") if hasattr(item, "callspec") else None
-        if item.originalname == "test_long_run" and not item.get_closest_marker("skip") and not CANNOT_RUN.get(arch):
-            LONG_RUNS[arch] = LongRun(arch)
-            LONG_RUNS[arch].start()
+    """Boots every prefix the selected tests need, side by side, and starts
+    the soak's long run where a selected test will look at it: the waits
+    overlap instead of adding up."""
+    running = [item for item in session.items if not item.get_closest_marker("skip")]
+    needed = {arch_of(item) for item in running} - {None} - {a for a, why in CANNOT_RUN.items() if why}
+    if needed:
+        X_SERVER["server"], X_SERVER["display"] = start_x_server()
+    for arch in sorted(needed, key=WANTED.index):
+        booted = wine.Prefix(arch, display=X_SERVER["display"])
+        BOOTS[arch] = (booted, threading.Thread(target=boot_quietly, args=(booted,), daemon=True))
+        BOOTS[arch][1].start()
+    for arch in {arch_of(item) for item in running if item.originalname == "test_long_run"} & needed:
+        LONG_RUNS[arch] = LongRun(arch)
+        LONG_RUNS[arch].start()
+
+
+def boot_quietly(booted):
+    try:
+        booted.boot()
+    except Exception as error:   # handed to the first test that needs the prefix
+        booted.error = error
 
 
 def pytest_sessionfinish(session):
     for run in LONG_RUNS.values():
         run.end()
+    for booted, thread in BOOTS.values():
+        thread.join(180)
+        booted.end()
+    if X_SERVER:
+        X_SERVER["server"].terminate()
+        X_SERVER["server"].wait(10)
 
 
 @pytest.fixture
@@ -83,26 +114,21 @@ def long_run(arch):
     return LONG_RUNS[arch]
 
 
-@pytest.fixture(scope="session")
-def display():
-    """A private X server for the windows the programs open."""
+def start_x_server():
+    """A private X server for the windows the programs open: (Popen, display)."""
     server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     # Xvfb takes a free display and writes its number once it takes connections.
     number = server.stdout.readline().strip() if select.select([server.stdout], [], [], 10)[0] else b""
     assert number.isdigit(), "Xvfb did not start"
-    yield f":{number.decode()}"
-    server.terminate()
-    server.wait(10)
+    return server, f":{number.decode()}"
 
 
 @pytest.fixture(scope="session")
-def prefix(arch, display):
-    """One booted prefix per architecture for the whole run."""
-    booted = wine.Prefix(arch, display=display)
-    try:
-        booted.boot()
-        yield booted
-    finally:
-        booted.end()
-
+def prefix(arch):
+    """The booted prefix of the architecture, one for the whole run."""
+    booted, thread = BOOTS[arch]
+    thread.join(300)
+    if getattr(booted, "error", None) or thread.is_alive():
+        raise RuntimeError(f"the {arch} prefix did not boot: {getattr(booted, 'error', 'still booting')}")
+    return booted
