@@ -224,7 +224,8 @@ class Machine:
 
     def clean(self):
         """Removes whatever a test left: its products, the service, the
-        folder and its programs."""
+        folder and its programs. Gives the pids of programs still running
+        after the products were removed, which it ended."""
         for package in ("current", "earlier"):
             if self.products():
                 self.msiexec("/x", package=package)
@@ -234,6 +235,7 @@ class Machine:
         pids = self.prefix.pids(r"LcdMonitor\\(MIREVO|DRELOM)\.exe")
         subprocess.run(["kill", "-9", *map(str, pids)], stderr=subprocess.DEVNULL) if pids else None
         shutil.rmtree(self.folder, ignore_errors=True)
+        return pids
 
 
 @pytest.fixture(scope="module")
@@ -258,7 +260,7 @@ def managed(machine):
     assert machine.products() == [] and machine.prefix.state("MIREVO") is None
     yield machine
     print("msiexec seconds:", {step: [round(s, 1) for s in times] for step, times in machine.times.items()})
-    machine.clean()
+    assert not machine.clean(), "a program of the package was left running"
     assert not [p for p in machine.outside.rglob("*") if p.is_file()], "Wine's menu builder wrote outside the prefix"
 
 

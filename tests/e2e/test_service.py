@@ -94,14 +94,15 @@ def check_cycles(files, samples, began):
             continue
         # While memory is taken or let go, readings a second apart differ by
         # hundreds of MiB: the memory figures are compared where they hold
-        # still, give or take the 10 MiB or so that a Wine program starting or
+        # still, give or take the few MiB that a Wine program starting or
         # ending around them moves the commit charge by. These hosts have no
         # swap: under Wine the commit charge is the physical memory in use.
         mib = [s.commit // machine.MIB for s in near]
         shown = cycle.rows[0][11:].decode("ascii", "replace")
         loads = [s.load for s in near]
-        steady = max(mib) - min(mib) <= 64
-        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - 16, max(mib) + 17)}) and \
+        steady, first = max(mib) - min(mib) <= 64, cycle.instructions[:1] == [transfers.RESET]
+        slack = 16 if first else 8   # sc.exe and the service's own start still move it then
+        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - slack, max(mib) + slack + 1)}) and \
             level(min(loads)) <= memory <= level(max(loads))
         # The service samples the processor times once a cycle, about a
         # second apart; the probe's samples a tenth apart bracket both ends.
@@ -110,7 +111,7 @@ def check_cycles(files, samples, began):
         starts = [s for s in samples if -1150 <= s.at - cycle.ms <= -900]
         ends = [s for s in samples if -100 <= s.at - cycle.ms <= 100]
         usage = [100 * (b.busy - a.busy) / max(1, b.busy - a.busy + b.idle - a.idle) for a in starts for b in ends]
-        if cycle.instructions[:1] == [transfers.RESET]:
+        if first:
             ok = ok and cpu == 0
         elif starts:
             # The processor usage is shown as a whole percentage.
@@ -149,14 +150,16 @@ def test_bars_follow_processor_and_memory(running):
     with machine.memory_held(28, machine.meminfo("MemTotal") - machine.meminfo("MemAvailable")) as cannot:
         assert cannot or until(5, lambda: bars_shown(files)[1] >= 2), f"memory bar {bars_shown(files)}"
         with machine.busy_processors():
-            until(5, lambda: bars_shown(files)[0] >= 14)
+            until(5, lambda: bars_shown(files)[0] >= 8)
             lcd.save_picture(files, "bars-under-load")
             time.sleep(1.5)
     until(6, lambda: bars_shown(files)[1] < 2 and bars_shown(files)[0] < 10)
     time.sleep(2)
     _, seen = check_cycles(files, watch.samples(), began)
     cpu = [length for length, _ in seen]
-    assert max(cpu) >= 14 and cpu[-1] <= max(cpu) - 4, f"processor bar lengths {cpu}"
+    # Busy loops at the lowest priority get what the machine spares: on a
+    # virtual machine whose host is busy that can be half of it.
+    assert max(cpu) >= 8 and cpu[-1] <= max(cpu) - 4, f"processor bar lengths {cpu}"
     if cannot:
         pytest.skip(cannot)
     memory = [length for _, length in seen]
@@ -180,11 +183,15 @@ def test_plain_stop_changes_nothing_and_the_contract(running):
     assert service.prefix.gone_within(files.service_pattern, 2.5), f"service process {linux_pid} still there"
     lcd.save_picture(files, "after-stop")
     # From the log: nothing after the request but the rest of a cycle that
-    # was running, and that only as an ordinary cycle (no clear, no notice,
-    # no blanking; the glyphs stay).
-    found = transfers.cycles(lcd.transfers(files.log))
+    # was running then, its calls milliseconds apart, and that only as an
+    # ordinary cycle (no clear, no notice, no blanking; the glyphs stay).
+    calls = lcd.transfers(files.log)
+    late, last = [], max((c.ms for c in calls if c.ms <= contract["at"]), default=0)
+    for call in (c for c in calls if c.ms > contract["at"]):
+        late += [call] if call.ms - last > 100 else []
+        last = call.ms
+    assert not late, f"calls after the stop request that no running cycle explains: {late[:5]}"
+    found = transfers.cycles(calls)
     transfers.check_only_changes(found)
-    late = [c for c in found if c.ms > contract["at"]]
-    assert not late, f"cycles begun after the stop request: {late}"
     shown = lcd.Display(files.state)
     assert (shown.rows, shown.glyphs) == (found[-1].rows, found[-1].glyphs), "the display is not the log's"
