@@ -75,34 +75,40 @@ def pytest_runtest_setup(item):
 
 
 def pytest_collection_finish(session):
-    """Boots every prefix the selected tests need, side by side, and starts
-    the soak's long run where a selected test will look at it: the waits
-    overlap instead of adding up."""
+    """Boots every prefix the selected tests need, the first architecture's
+    first and the others while its tests run, and starts the soak's long run
+    (a prefix of its own) where a selected test will look at it: the waits
+    overlap instead of adding up, and the first tests wait for one boot."""
     running = [item for item in session.items if not item.get_closest_marker("skip")]
-    needed = {arch_of(item) for item in running} - {None} - {a for a, why in CANNOT_RUN.items() if why}
+    needed = sorted({arch_of(item) for item in running} - {None} - {a for a, why in CANNOT_RUN.items() if why},
+                    key=WANTED.index)
     if needed:
         X_SERVER["server"], X_SERVER["display"] = start_x_server()
-    for arch in sorted(needed, key=WANTED.index):
-        booted = wine.Prefix(arch, display=X_SERVER["display"])
-        BOOTS[arch] = (booted, threading.Thread(target=boot_quietly, args=(booted,), daemon=True))
-        BOOTS[arch][1].start()
-    for arch in {arch_of(item) for item in running if item.originalname == "test_long_run"} & needed:
-        LONG_RUNS[arch] = LongRun(arch)
-        LONG_RUNS[arch].start()
+    for arch in needed:
+        BOOTS[arch] = (wine.Prefix(arch, display=X_SERVER["display"]), threading.Event())
+    long_runs = [arch for arch in needed if any(item.originalname == "test_long_run" and arch_of(item) == arch
+                                                for item in running)]
+    threading.Thread(target=boot_in_turn, args=(needed, long_runs), daemon=True).start()
 
 
-def boot_quietly(booted):
-    try:
-        booted.boot()
-    except Exception as error:   # handed to the first test that needs the prefix
-        booted.error = error
+def boot_in_turn(needed, long_runs):
+    for index, arch in enumerate(needed):
+        booted, done = BOOTS[arch]
+        try:
+            booted.boot()
+        except Exception as error:   # handed to the first test that needs the prefix
+            booted.error = error
+        done.set()
+        for long_arch in long_runs if index == 0 else ():
+            LONG_RUNS[long_arch] = LongRun(long_arch)
+            LONG_RUNS[long_arch].start()
 
 
 def pytest_sessionfinish(session):
     for run in LONG_RUNS.values():
         run.end()
-    for booted, thread in BOOTS.values():
-        thread.join(180)
+    for booted, done in BOOTS.values():
+        done.wait(180)
         booted.end()
     if X_SERVER:
         X_SERVER["server"].terminate()
@@ -111,6 +117,7 @@ def pytest_sessionfinish(session):
 
 @pytest.fixture
 def long_run(arch):
+    assert wine.until(300, lambda: arch in LONG_RUNS, 1), f"no long run was started for {arch}"
     return LONG_RUNS[arch]
 
 
@@ -127,8 +134,7 @@ def start_x_server():
 @pytest.fixture(scope="session")
 def prefix(arch):
     """The booted prefix of the architecture, one for the whole run."""
-    booted, thread = BOOTS[arch]
-    thread.join(300)
-    if getattr(booted, "error", None) or thread.is_alive():
+    booted, done = BOOTS[arch]
+    if not done.wait(300) or getattr(booted, "error", None):
         raise RuntimeError(f"the {arch} prefix did not boot: {getattr(booted, 'error', 'still booting')}")
     return booted

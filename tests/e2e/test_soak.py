@@ -14,6 +14,7 @@ import time
 import lcd
 import programs
 import transfers
+from long_run import cpu_seconds
 from programs import Installed, Service
 
 CYCLES, SHUTDOWNS, MINUTES = (int(n) for n in os.environ.get("LCDMON_SOAK", "10 5 1").split())
@@ -65,13 +66,6 @@ def test_shutdowns_and_stops_through_the_control_handler(prefix):
     assert max(latencies) < 1000, f"control-handler latencies {latencies} ms"
 
 
-def cpu_seconds(pid):
-    """User and system time of a Linux process, from /proc: Wine reports no
-    processor time for another process."""
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def top_texts(files):
     """The top texts in the order the service wrote them."""
     return [c.rows[0][:11] for c in transfers.cycles(lcd.transfers(files.log)) if any(a == 0 and t for a, t in c.writes)]
@@ -81,13 +75,12 @@ def test_long_run(long_run, arch):
     """Also the benchmark: its figures are printed and written to
     <build dir>/wine-bench.txt (LCDMON_SOAK="10 3 5" for five minutes)."""
     assert long_run.started.wait(120) and not long_run.error, f"the long run did not start: {long_run.error}"
-    began, cpu_before = time.monotonic(), cpu_seconds(long_run.pid)
     # At least MINUTES long, and over a minute change: two cycles that wrote the top text.
     while time.monotonic() - long_run.began < MINUTES * 60 or len(top_texts(long_run.files)) < 2:
         assert time.monotonic() - long_run.began < MINUTES * 60 + 90, "no minute change seen"
         time.sleep(1)
     elapsed = long_run.finish()
-    cpu, span = cpu_seconds(long_run.pid) - cpu_before, time.monotonic() - began
+    cpu = cpu_seconds(long_run.pid) - long_run.cpu_before
     files, samples = long_run.files, long_run.samples
     calls = lcd.transfers(files.log)
     found = transfers.cycles(calls)
@@ -102,8 +95,8 @@ def test_long_run(long_run, arch):
         f"run                            {elapsed:.0f} s, {len(samples)} samples, {checked} cycles",
         f"start to first screen          {long_run.first_ms:.0f} ms (sc start included)",
         f"box calls a second             {sum(c.ms >= found[1].ms for c in calls) / elapsed:.2f} (after the first screen)",
-        f"service CPU time               {cpu:.2f} s in {span:.0f} s ({100 * cpu / span:.3f} % of one core,"
-        f" {3600 * cpu / span:.1f} s an hour)",
+        f"service CPU time               {cpu:.2f} s ({100 * cpu / elapsed:.3f} % of one core,"
+        f" {3600 * cpu / elapsed:.1f} s an hour)",
         f"private bytes first / last     {first['private'] // 1024} / {last['private'] // 1024} KiB"
         f" (highest {high_private // 1024} KiB)",
         f"handles first / last           {first['handles']} / {last['handles']} (highest {high_handles})",
@@ -117,4 +110,4 @@ def test_long_run(long_run, arch):
     assert len(samples) >= 1 + elapsed // 10 - 1, f"too few samples: {report}"
     assert last["handles"] <= first["handles"] and high_handles <= first["handles"] + 2, f"growth: {report}"
     assert last["private"] <= first["private"] + 65536, f"growth: {report}"
-    assert long_run.first_ms < 5000 and cpu / span < 0.05, report
+    assert long_run.first_ms < 5000 and cpu / elapsed < 0.05, report

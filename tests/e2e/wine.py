@@ -28,10 +28,14 @@ LOADERS = {"win32": ("wine", "wineserver", {"WINEARCH": "win32"}),
            "win64": ("/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64",
                      {"WINELOADER": "/usr/lib/wine/wine64", "WINEARCH": "win64"})}
 # The IPA fonts stand in for Windows' ＭＳ Ｐゴシック and ＭＳ ゴシック in every
-# window and screenshot; no window frames, as there is no window manager.
+# window and screenshot; no window frames and no managed windows, as there is
+# no window manager.
 SETTINGS = (("HKCU\\Software\\Wine\\Fonts\\Replacements", "ＭＳ Ｐゴシック", "IPAPGothic"),
             ("HKCU\\Software\\Wine\\Fonts\\Replacements", "ＭＳ ゴシック", "IPAGothic"),
-            ("HKCU\\Software\\Wine\\X11 Driver", "Decorated", "N"))
+            ("HKCU\\Software\\Wine\\X11 Driver", "Decorated", "N"),
+            # No window manager runs on the private X server: a window that Wine
+            # takes for managed waits 2 s at every hiding for one to answer.
+            ("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N"))
 
 
 def until(seconds, check, step=0.1):
