@@ -8,7 +8,8 @@ address last set, which then moves on by one.
 
 The log is grouped into cycles by its time column: the monitor's writes of
 one cycle come within milliseconds (less than 0.9 s even on a loaded
-machine), and each cycle waits a second after its last write."""
+machine), and each cycle waits a second after its last write; a cycle's
+first call sets the control lines for an instruction."""
 import collections
 
 CYCLE_GAP_MS = 900
@@ -72,7 +73,10 @@ def cycles(calls):
     """The calls grouped into cycles, each replayed on one model."""
     model, found, current = Hd44780(), [], None
     for call in calls:
-        if current is None or call.ms - current["ms_last"] > CYCLE_GAP_MS:
+        # A cycle begins with the control lines set to the instruction
+        # register for its first cursor move; a machine that stalls the
+        # service between a cursor move and its bytes splits no cycle.
+        if current is None or call.ms - current["ms_last"] > CYCLE_GAP_MS and call[2:] == (1, 8, 0):
             current and found.append(current)
             current = {"ms": call.ms, "instructions": [], "writes": [], "glyph_writes": [], "strays": []}
         current["ms_last"] = call.ms
