@@ -33,6 +33,7 @@ class Display:
             raise AssertionError(f"display state without two 16-cell rows: {text!r}")
         self.rows = [bytes.fromhex(row) for row in rows]
         self.glyphs, self.calls = bytes.fromhex(fields.get("glyphs", "")), int(fields["calls"])
+        self.on = fields.get("display") == "1"
 
     def text(self, row):
         return self.rows[row].decode("cp932", errors="replace")
@@ -66,6 +67,7 @@ def first_screen(files, seconds):
 def save_picture(files, name):
     """A PNG of the display for people to look at, beside the build's other
     artefacts (build/<arch>/lcd/<name>.png); not a check."""
-    sys.path.insert(0, str(TOP / "tools"))
+    if str(TOP / "tools") not in sys.path:
+        sys.path.append(str(TOP / "tools"))
     import lcdpicture
     lcdpicture.save_png(files.state, files.prefix.build / "lcd" / f"{name}.png")

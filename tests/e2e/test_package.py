@@ -12,7 +12,6 @@ stay empty. Where Wine's msi does not do what Windows Installer does, the
 check accepts Wine's known result only under its name (WineDiffers warnings
 in the summary), never as if it were right.
 """
-import contextlib
 import os
 import re
 import shutil
@@ -24,6 +23,7 @@ import zipfile
 
 import pytest
 
+import lcd
 import pe_image
 import test_release
 from wine import BUILD_ROOT, RELEASE_ZIP, TOP, VERSION, until
@@ -154,6 +154,7 @@ class Machine:
     def __init__(self, prefix, arch, packages, work):
         self.prefix, self.packages = prefix, packages
         self.folder = prefix.drive_c / PROGRAM_FILES[arch] / "LcdMonitor"
+        self.state = self.folder / "lcd-state.txt"   # the emulated LCD, as lcd.Display reads it
         self.windows_folder = f"C:\\{PROGRAM_FILES[arch]}\\LcdMonitor"
         self.service_pattern = re.escape(f"{self.windows_folder}\\MIREVO.exe")
         self.outside = work / "home"    # the user's menu folders, outside the prefix
@@ -210,18 +211,6 @@ class Machine:
         return until(5, lambda: len(pids := self.prefix.pids(self.service_pattern)) == 1 and pids, 0.05) or \
             self.prefix.pids(self.service_pattern)
 
-    def screen(self):
-        """Both rows of the emulated LCD as text, or None before its first write."""
-        with contextlib.suppress(OSError, ValueError):
-            rows = re.findall(r"^row[01] ([0-9a-f]{32})$", (self.folder / "lcd-state.txt").read_text(), re.M)
-            return tuple(bytes.fromhex(row).decode("cp932") for row in rows) if len(rows) == 2 else None
-
-    def first_screen(self):
-        """The LCD once row 0 shows date, time and memory ("12/08 14:16 544M")."""
-        shown = until(10, lambda: (s := self.screen()) and re.fullmatch(r"\d\d/\d\d \d\d:\d\d *[\d.]+[MG]", s[0]) and s)
-        assert shown, f"no first screen: {self.screen()}"
-        return shown
-
     def clean(self):
         """Removes whatever a test left: its products, the service, the
         folder and its programs. Gives the pids of programs still running
@@ -272,7 +261,7 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
     assert re.search(r"StartServices.*\n.*MIREVO", log), "the log shows no start of MIREVO"
     assert m.contents() == sorted(RELEASE_FILES + ("vbausbio.dll", "lcd-state.txt", "lcd-transfers.log"))
     assert m.prefix.state("MIREVO") == "RUNNING" and len(m.service_pids()) == 1
-    m.first_screen()
+    lcd.first_screen(m, 10)
 
     registered = m.registration()
     image = registered.pop("ImagePath")
@@ -309,11 +298,11 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
     assert rc == SUCCESS, f"msiexec /x: exit {rc}\n{log[-2000:]}"
     assert m.prefix.state("MIREVO") is None and m.registration() is None and m.products() == []
     assert until(5, lambda: not m.prefix.pids(m.service_pattern)), "MIREVO.exe still runs"
-    last = m.screen()
+    last = lcd.Display(m.state).rows
     time.sleep(1.5)
     # Neither cleared nor the stopped notice: row 0 still shows the clock.
-    assert m.screen() == last and re.fullmatch(r"\d\d/\d\d \d\d:\d\d.*", last[0]), \
-        f"the LCD after uninstall: {last}, then {m.screen()}"
+    assert lcd.Display(m.state).rows == last and re.fullmatch(rb"\d\d/\d\d \d\d:\d\d.*", last[0]), \
+        f"the LCD after uninstall: {last}, then {lcd.Display(m.state).rows}"
     assert m.contents() == ["lcd-state.txt", "lcd-transfers.log", "vbausbio.dll"]
     assert not [menu for menu in (common_menu, user_menu) if (menu / "DRELOM.lnk").exists()]
 

@@ -26,11 +26,9 @@ ROW0 = r"\d\d/\d\d \d\d:\d\d *\d{1,4}[MG]"
 
 
 def display_on(files):
-    """Whether the emulated display is switched on ("display 1" in its state)."""
-    with contextlib.suppress(OSError):
-        for line in files.state.read_text(encoding="ascii").splitlines():
-            if line.startswith("display "):
-                return line == "display 1"
+    """Whether the emulated display is switched on; None when unreadable."""
+    with contextlib.suppress(OSError, AssertionError, ValueError, KeyError):
+        return lcd.Display(files.state).on
     return None
 
 
