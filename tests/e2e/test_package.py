@@ -177,6 +177,11 @@ class Machine:
         # Wine writes the log in the process's code page.
         return rc, log.read_bytes().decode("cp932", errors="replace") if log.exists() else ""
 
+    def pending_removals(self):
+        """The files Windows is to delete at the next restart, as text."""
+        return self.prefix.run("reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session Manager",
+                               "/v", "PendingFileRenameOperations")[1]
+
     def put_box_library(self):
         self.folder.mkdir(parents=True, exist_ok=True)
         shutil.copy(self.prefix.build / "sim" / "vbausbio.dll", self.folder)
@@ -303,7 +308,15 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
     # Neither cleared nor the stopped notice: row 0 still shows the clock.
     assert lcd.Display(m.state).rows == last and re.fullmatch(rb"\d\d/\d\d \d\d:\d\d.*", last[0]), \
         f"the LCD after uninstall: {last}, then {lcd.Display(m.state).rows}"
-    assert m.contents() == ["lcd-state.txt", "lcd-transfers.log", "vbausbio.dll"]
+    # The service reports stopped a moment before its process ends; a file
+    # removal that meets the program still mapped leaves it to the next
+    # restart, on Windows as under Wine. Nothing else may stay.
+    leftover = until(5, lambda: "MIREVO.exe" not in m.contents()) or m.pending_removals()
+    assert m.contents() == ["lcd-state.txt", "lcd-transfers.log", "vbausbio.dll"] or "MIREVO.exe" in leftover, \
+        f"left after uninstall: {m.contents()}; to remove at restart: {leftover!r}"
+    if leftover is not True:
+        warnings.warn("MIREVO.exe was still in use when the uninstall removed it: left for the next restart",
+                      WineDiffers)
     assert not [menu for menu in (common_menu, user_menu) if (menu / "DRELOM.lnk").exists()]
 
 

@@ -47,11 +47,16 @@ std::string Utf8Text(HWND window, const std::string& what) {
     return std::string(utf8);
 }
 
+// The window is there as soon as it is created, but its thread answers
+// messages only once WM_CREATE (controls, settings, the service's state) is
+// done: wait for both.
 bool WaitMain(DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {
         DrelomWindow = FindWindowA("NORMAL0", "DRELOM");
-        if (DrelomWindow != NULL) return true;
+        DWORD_PTR ignored = 0;
+        if (DrelomWindow != NULL)
+            return SendMessageTimeoutA(DrelomWindow, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored) != 0;
         if (GetTickCount() - start > ms) return false;
         Sleep(100);
     }
