@@ -2,8 +2,8 @@
 """Makes the README's pictures of the display from a run of the real service.
 
 Boots a fresh Wine prefix of its own, registers and starts MIREVO.exe with
-the emulated LCD, loads the machine (busy processes and a memory hog sized
-from /proc/meminfo) until both bars show, and saves that screen; lets the
+the emulated LCD, loads the machine (busy processes and memory held, sized
+from /proc/meminfo, as the end-to-end tests do) until both bars show, and saves that screen; lets the
 load go, stops the service, hands the service's own ServiceMain the shutdown
 control (tests/wine/service_driver.exe) and saves the stopped notice; then
 replays the run's transfer log as an animated GIF.
@@ -15,7 +15,6 @@ Prefix, service and every load process are removed on the way out.
 """
 import argparse
 import contextlib
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -24,75 +23,31 @@ import lcdpicture
 import lcdreplay
 from run_service import choose_architecture, why_not_running
 
-import wine  # noqa: E402  (tests/e2e, put on the path by run_service)
+import machine  # noqa: E402  (tests/e2e, put on the path by run_service)
+import transfers  # noqa: E402
+import wine  # noqa: E402
 from programs import Installed, Service  # noqa: E402
 
 GIF_LIMIT = 200 * 1024
-# A memory hog never takes more than this share of the memory available:
-# other programs on the machine need theirs.
-HOG_SHARE_OF_AVAILABLE = 0.5
-# Busy processes end by themselves after this long, should this program be killed.
-HOG_SECONDS = 120
-
-
-def meminfo():
-    """MemTotal and MemAvailable of /proc/meminfo, in bytes."""
-    fields = dict(line.split(":", 1) for line in Path("/proc/meminfo").read_text().splitlines())
-    return [int(fields[name].split()[0]) * 1024 for name in ("MemTotal", "MemAvailable")]
-
-
-def hog_bytes(total, available, load_percent):
-    """Bytes to take so that the memory load (the share of memory not
-    available) reaches load_percent; never more than the allowed share of
-    what is available."""
-    wanted = int(total * load_percent / 100) - (total - available)
-    return max(0, min(wanted, int(available * HOG_SHARE_OF_AVAILABLE)))
 
 
 @contextlib.contextmanager
 def machine_load(cpu_hogs, memory_load_percent):
-    """Busy processes and a process holding memory (every page touched, so
-    the kernel counts it as used) for the time of the block."""
-    total, available = meminfo()
-    size = hog_bytes(total, available, memory_load_percent)
-    print(f"Memory: {total >> 20} MiB, {available >> 20} MiB available; holding {size >> 20} MiB "
-          f"for a load of {memory_load_percent} %; {cpu_hogs} busy process(es).", flush=True)
-    hogs = []
-    try:
-        if size:
-            # It ends when its standard input closes: at the end of the block,
-            # or when this program ends in any way.
-            holder = subprocess.Popen([sys.executable, "-c", f"""
-import sys
-block = bytearray({size})
-block[::4096] = b"\\1" * len(range(0, {size}, 4096))
-print("held", flush=True)
-sys.stdin.read()
-"""], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-            hogs.append(holder)
-            if holder.stdout.readline().strip() != "held":
-                raise RuntimeError(f"the memory hog could not take {size} bytes (exit {holder.wait()})")
-        for _ in range(cpu_hogs):
-            hogs.append(subprocess.Popen([sys.executable, "-c", f"""
-import time
-end = time.monotonic() + {HOG_SECONDS}
-while time.monotonic() < end:
-    pass
-"""], stdin=subprocess.PIPE))
+    """Busy processes and memory held (every page touched, so the kernel
+    counts it as used) for the time of the block, with the end-to-end
+    tests' own load helpers."""
+    used = machine.meminfo("MemTotal") - machine.meminfo("MemAvailable")
+    with machine.memory_held(memory_load_percent, used) as cannot, machine.busy_processors(cpu_hogs):
+        if cannot:
+            raise RuntimeError(cannot)
+        print(f"Memory load raised to {memory_load_percent} %; {cpu_hogs} busy process(es).", flush=True)
         yield
-    finally:
-        for hog in hogs:
-            hog.stdin.close()
-            hog.terminate()
-        for hog in hogs:
-            hog.wait()
-        print(f"Load released: {meminfo()[1] >> 20} MiB available.", flush=True)
 
 
 def wait_for(state_file, seconds, check, what):
     """The first screen of the state file for which check(screen) holds."""
     def look():
-        with contextlib.suppress(OSError, ValueError):
+        with contextlib.suppress(OSError, ValueError, AssertionError):
             screen, _ = lcdpicture.read_state(state_file)
             return screen if check(screen) else None
     screen = wine.until(seconds, look, 0.1)
@@ -102,9 +57,8 @@ def wait_for(state_file, seconds, check, what):
 
 
 def bar_cells(screen):
-    """Cells of the processor bar (glyphs 1 and 2) and the memory bar (0 and 2)."""
-    row = screen.rows[1]
-    return sum(cell in (1, 2) for cell in row), sum(cell in (0, 2) for cell in row)
+    """Cells of the processor bar and of the memory bar, told by their dots."""
+    return transfers.bars(screen.rows[1], screen.glyphs)
 
 
 def make_pictures(prefix, out, cpu_hogs, memory_load):
