@@ -40,7 +40,14 @@ class Display:
 
 
 def transfers(path):
-    """The calls logged so far, each a Call."""
+    """The calls logged so far, each a Call. Read once the log has had no
+    new call for 150 ms (2 s at the most), so that a running service's
+    cycle is not read half written."""
+    def settled():
+        before = path.stat().st_size
+        time.sleep(0.15)
+        return path.stat().st_size == before
+    until(2, settled, 0)
     lines = path.read_text(encoding="ascii").splitlines()
     malformed = [line for line in lines if not re.fullmatch(r"\d+ \d+( -?\d+){3}", line)]
     assert not malformed, f"malformed transfer lines {malformed[:3]!r}"
