@@ -24,7 +24,6 @@ import zipfile
 import pytest
 
 import lcd
-import pe_image
 import test_release
 from wine import BUILD_ROOT, RELEASE_ZIP, TOP, VERSION, until
 
@@ -408,7 +407,7 @@ def test_signed_copy_verifies_and_passes_the_release_checks(tmp_path, throwaway_
         digests == ["SHA1", "SHA256"], verified.stdout + verified.stderr
     if name.endswith(".exe"):
         # The release's own checks, on the signed program.
-        images = {name: pe_image.PEImage(copy.read_bytes(), name)}
+        images = {name: test_release.pefile.PE(data=copy.read_bytes())}
         test_release.test_program_imports_only_what_windows_xp_has(images, name)
         test_release.test_program_header_asks_for_windows_xp_and_is_hardened(images, name)
         if name == "DRELOM.exe":

@@ -13,9 +13,9 @@ import re
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
+import pefile
 import pytest
 
-import pe_image
 from wine import RELEASE_ZIP, TOP, VERSION
 
 PROGRAMS = ("MIREVO.exe", "DRELOM.exe")
@@ -47,10 +47,31 @@ def release():
     return {"top": top, "names": names, "files": files}
 
 
+# Read with Debian's pefile: headers, imports (bound at load or delay-loaded)
+# and resources, as the Windows loader reads them.
+MACHINE_I386, PE32_MAGIC, SUBSYSTEM_WINDOWS_GUI, RT_MANIFEST = 0x14C, 0x10B, 2, 24
+DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE, RELOCS_STRIPPED = 0x40, 0x100, 0x8000, 0x1
+
+
 @pytest.fixture(scope="module")
 def images(release):
-    return {name: pe_image.PEImage(release["files"][name], name)
-            for name in PROGRAMS if name in release["files"]}
+    return {name: pefile.PE(data=release["files"][name]) for name in PROGRAMS if name in release["files"]}
+
+
+def imports(image):
+    """Every import as (dll in lower case, function name or '#ordinal')."""
+    entries = getattr(image, "DIRECTORY_ENTRY_IMPORT", []) + getattr(image, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+    return [(entry.dll.decode().lower(), function.name.decode() if function.name else f"#{function.ordinal}")
+            for entry in entries for function in entry.imports]
+
+
+def resources(image, kind):
+    """{(type, name, language): bytes} of the resources of one type."""
+    root = getattr(image, "DIRECTORY_ENTRY_RESOURCE", None)
+    return {(kind, name.id or str(name.name), language.id):
+            image.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            for entry in (root.entries if root else []) if entry.id == kind
+            for name in entry.directory.entries for language in name.directory.entries}
 
 
 def allowed_imports():
@@ -112,28 +133,37 @@ def test_program_imports_only_what_windows_xp_has(images, program):
     allowed = allowed_imports()
     newer = {key: v for key, v in allowed.items() if v != "box" and WINDOWS_VERSIONS[v] > XP}
     assert not newer, f"allowed-imports.txt lists functions newer than Windows XP: {newer}"
-    unlisted = [f"{dll}!{function}" for dll, function in images[program].imports()
+    unlisted = [f"{dll}!{function}" for dll, function in imports(images[program])
                 if (dll, function) not in allowed]
     assert not unlisted, f"{program} imports what allowed-imports.txt does not list: {unlisted}"
 
 
 @pytest.mark.parametrize("program", PROGRAMS)
 def test_program_header_asks_for_windows_xp_and_is_hardened(images, program):
-    image = images[program]
-    assert (image.machine, image.magic, image.subsystem) == \
-        (pe_image.MACHINE_I386, pe_image.PE32_MAGIC, pe_image.SUBSYSTEM_WINDOWS_GUI)
+    header, optional = images[program].FILE_HEADER, images[program].OPTIONAL_HEADER
+    assert (header.Machine, optional.Magic, optional.Subsystem) == (MACHINE_I386, PE32_MAGIC, SUBSYSTEM_WINDOWS_GUI)
     # Windows refuses a program whose subsystem version is newer than itself:
     # XP's 5.1 lets XP start it and an older Windows refuse it.
-    assert image.subsystem_version == XP and image.os_version == XP, \
-        f"subsystem version {image.subsystem_version}, OS version {image.os_version}"
-    assert image.has_relocations(), "no base relocations: Windows cannot move it to a random address"
-    wanted = pe_image.DYNAMIC_BASE | pe_image.NX_COMPAT | pe_image.TERMINAL_SERVER_AWARE
-    assert image.dll_characteristics & wanted == wanted, f"DllCharacteristics {image.dll_characteristics:#06x}"
-    assert image.is_stripped(), f"symbols or debugging sections left: {[s.name for s in image.sections]}"
+    versions = [(optional.MajorSubsystemVersion, optional.MinorSubsystemVersion),
+                (optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion)]
+    assert versions == [XP, XP], f"subsystem and OS versions {versions}"
+    relocations = optional.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    assert relocations.Size and not header.Characteristics & RELOCS_STRIPPED, \
+        "no base relocations: Windows cannot move it to a random address"
+    wanted = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+    assert optional.DllCharacteristics & wanted == wanted, f"DllCharacteristics {optional.DllCharacteristics:#06x}"
+    # No COFF symbols and no debugging sections. The string table that holds
+    # long section names (/4 for .eh_frame) may stay.
+    strings = header.PointerToSymbolTable + 18 * header.NumberOfSymbols
+    sections = [name if not name.startswith("/") else
+                images[program].__data__[strings + int(name[1:]):].split(b"\0")[0].decode()
+                for name in (s.Name.rstrip(b"\0").decode() for s in images[program].sections)]
+    assert header.NumberOfSymbols == 0 and not [s for s in sections if s.startswith((".debug", ".zdebug"))], \
+        f"symbols or debugging sections left: {sections}"
 
 
 def manifests(image):
-    return {key: ElementTree.fromstring(data) for key, data in image.resources_of_type(pe_image.RT_MANIFEST).items()}
+    return {key: ElementTree.fromstring(data) for key, data in resources(image, RT_MANIFEST).items()}
 
 
 def local(element):
@@ -142,7 +172,7 @@ def local(element):
 
 def test_drelom_manifest_requires_administrator(images):
     found = manifests(images["DRELOM.exe"])
-    assert [key[:2] for key in found] == [(pe_image.RT_MANIFEST, 1)], f"manifest resources: {list(found)}"
+    assert [key[:2] for key in found] == [(RT_MANIFEST, 1)], f"manifest resources: {list(found)}"
     manifest = next(iter(found.values()))
     levels = [e.attrib for e in manifest.iter() if local(e) == "requestedExecutionLevel"]
     assert levels == [{"level": "requireAdministrator", "uiAccess": "false"}]
