@@ -1,7 +1,8 @@
 """The machine as the tests see it and load it: the figures system_probe.exe
-reads inside the prefix a tenth of a second apart, and loads on the Linux
+reads inside the prefix every 20 ms, and loads on the Linux
 host that Wine passes on (Wine reads processor times from /proc/stat and
 memory from /proc/meminfo)."""
+import bisect
 import collections
 import contextlib
 import mmap
@@ -10,7 +11,10 @@ import re
 import subprocess
 
 MIB = 1024 * 1024
-Sample = collections.namedtuple("Sample", "at idle busy load commit")
+# A sample every 20 ms; the probe's clock moves in 16 ms steps (Wine updates
+# the tick count of all its processes that often).
+PERIOD_MS, TICK_MS = 20, 16
+Sample = collections.namedtuple("Sample", "at idle busy avail phys commit")
 
 
 class Watch:
@@ -20,19 +24,35 @@ class Watch:
     def __init__(self, files, seconds):
         self.path = files.dir / "probe-watch.txt"
         with open(self.path, "wb") as out:
-            self.probe = files.prefix.start("system_probe.exe", "watch", "100", str(seconds * 10), cwd=files.dir,
-                                            out=out)
+            self.probe = files.prefix.start("system_probe.exe", "watch", str(PERIOD_MS),
+                                            str(seconds * 1000 // PERIOD_MS), cwd=files.dir, out=out)
 
     def samples(self):
         text = self.path.read_text(errors="replace")
-        found = [Sample(*map(int, m.groups())) for m in
-                 re.finditer(r"^at (\d+) idle (\d+) busy (\d+) load (\d+) commit (\d+)$", text, re.M)]
+        found = [Sample(*map(int, m.groups())) for m in re.finditer(
+            r"^at (\d+) idle (\d+) busy (\d+) avail (\d+) phys (\d+) commit (\d+)$", text, re.M)]
         assert len(found) >= 10, f"system_probe watch gave {len(found)} samples: {text[:300]!r}"
         return found
 
     def stop(self):
         self.probe.terminate()
         self.probe.wait(10)
+
+
+def around(samples, start, end, gap_ms=100):
+    """The samples that show what the machine did from start to end (ms on
+    the probe's clock): the last one before it, every one in it, the first
+    one after it, with a tick's slack on both sides. None where the probe did
+    not watch it all: no sample on one side, or two samples more than gap_ms
+    apart (a process stalled on a loaded machine), so a change could have
+    come and gone unseen between them."""
+    times = [s.at for s in samples]
+    first = bisect.bisect_right(times, start - TICK_MS) - 1
+    last = bisect.bisect_left(times, end + TICK_MS)
+    if first < 0 or last >= len(samples):
+        return None
+    seen = samples[first:last + 1]
+    return seen if all(b.at - a.at <= gap_ms for a, b in zip(seen, seen[1:])) else None
 
 
 @contextlib.contextmanager

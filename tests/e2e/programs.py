@@ -70,22 +70,21 @@ class Service(contextlib.AbstractContextManager):
         # Right after a stop, Wine's manager refuses a start (sc exits 1,
         # silently) while it has not yet seen the service's last process end,
         # though that process is gone already. Only then is the start tried
-        # again, twice at most, and every retry is counted.
-        for _ in range(2 if self.stopped_once else 0):
-            if not refused:
-                break
+        # again, until the manager takes it, and every retry is counted.
+        deadline = time.monotonic() + 30
+        while refused and self.stopped_once and time.monotonic() < deadline:
             RETRIES.append(self.files.exe)
-            print(f"retry: sc start MIREVO refused (exit {refused}) right after a stop; trying again")
             time.sleep(0.5)
             refused, _ = self.prefix.run("sc", "start", "MIREVO")
-        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 10), \
+        assert self.prefix.wait_for_state("MIREVO", "RUNNING", 60), \
             f"not running (sc start exits {refused}): {self.prefix.sc('query', 'MIREVO')}"
-        pids = until(5, lambda: self.prefix.pids(self.files.service_pattern), 0.05)
+        pids = until(30, lambda: self.prefix.pids(self.files.service_pattern), 0.05)
         assert len(pids) == 1, f"service processes: {pids}"
         return pids[0]
 
-    def stop(self):
-        """Stops it with service_contract.exe inside the prefix, which reads
+    def stop(self, in_pause=False):
+        """Stops it with service_contract.exe inside the prefix (in the middle
+        of the service's pause between two cycles with in_pause), which reads
         what the service tells the manager: {'type', 'accepts' (running),
         'stop_state', 'checkpoint', 'hint', 'stop_accepts' (the status the
         stop request returned), 'at' (its time on the log's clock), 'ms' (to
@@ -93,7 +92,7 @@ class Service(contextlib.AbstractContextManager):
         whole run timed from Linux)}. Fails unless the service stopped, with
         exit code 0, within the wait hint that it reported itself."""
         began = time.monotonic()
-        rc, out = self.files.run("service_contract.exe", "MIREVO")
+        rc, out = self.files.run("service_contract.exe", "MIREVO", *[self.files.log.name] * in_pause, timeout=90)
         outer_ms = (time.monotonic() - began) * 1000
         found = re.search(r"^running type (0x\w+) state 4 accepts (0x\w+|0)\n"
                           r"stop 1 at (\d+) state (\d) checkpoint (\d+) hint (\d+) accepts (0x\w+|0)\n"
@@ -115,4 +114,4 @@ class Service(contextlib.AbstractContextManager):
         """Stops and deletes the service; a service process still there
         afterwards is a failure, after it is killed."""
         self.prefix.delete_service("MIREVO")
-        assert self.prefix.gone_within(self.files.service_pattern, 5), "a service process was left behind"
+        assert self.prefix.gone_within(self.files.service_pattern, 30), "a service process was left behind"

@@ -26,10 +26,10 @@ def running(prefix):
     start: (service, its Linux pid, the probe's Watch, the local time just
     before the start)."""
     files = Installed(prefix, "mon")
-    watch = machine.Watch(files, 180)
+    watch = machine.Watch(files, 600)
     try:
         with Service(files) as service:
-            until(5, lambda: files.dir.joinpath("probe-watch.txt").stat().st_size > 200)
+            assert until(60, lambda: watch.path.stat().st_size > 2000), "system_probe watch wrote nothing"
             began = datetime.datetime.now()
             yield service, service.start(), watch, began
     finally:
@@ -65,89 +65,114 @@ def memory_text(megabytes):
     return f"{megabytes:>4}M" if megabytes < 10000 else f"{megabytes // 1024:>4}G"
 
 
-def holding_still(samples):
-    """Whether the commit charge of the samples stays within 64 MiB."""
-    return max(s.commit for s in samples) - min(s.commit for s in samples) <= 64 * machine.MIB
-
-
 def bars_shown(files):
     display = lcd.Display(files.state)
     return transfers.bars(display.rows[1], display.glyphs)
 
 
+# When a cycle read the figures it shows, on the log's clock. The service
+# reads them just before it draws (a set-up cycle after its set-up, so before
+# its last call); measured on a loaded machine, every one of 147 cycles
+# showed what the probe saw between its first and its last call, and 100 ms
+# earlier leaves room for a process that stalls between reading and drawing.
+READ_EARLY_MS = 100
+# Wine answers GlobalMemoryStatusEx from a copy it takes afresh once 1000
+# ticks have passed in that process: a cycle less than 1000 ticks after the
+# one before (a tick lags by up to 16 ms) shows what that one read.
+REFRESH_MS = 1000
+# The pause between two cycles can end this late on a loaded machine.
+LATE_MS = 100
+
+
+def judge(cycle, before, samples):
+    """What is wrong with one cycle against the probe's figures: a list of
+    faults, or None where the probe did not watch the moments that matter.
+
+    The probe reads the same figures as the service, every 20 ms and fresh,
+    so the moment the service read lies among samples that bracket it, and
+    whatever the machine did then, however fast its figures moved, lies
+    between their lowest and highest: the tolerance is how much they moved.
+    Only a wiggle under a MiB can pass unseen between two samples. A figure
+    outside that range is one the machine never had when the service read."""
+    read = (cycle.ms - READ_EARLY_MS, cycle.end)
+    fresh = machine.around(samples, *read)
+    stale = machine.around(samples, read[0] - REFRESH_MS - machine.TICK_MS, read[1] - REFRESH_MS)
+    # The first reading of a process is always fresh.
+    if fresh is None or (before is not None and stale is None):
+        return None
+    memory = fresh + (stale if before is not None else [])
+    faults = []
+    cpu, memory_bar = transfers.bars(cycle.rows[1], cycle.glyphs)
+    mib = [s.commit // machine.MIB for s in memory]
+    shown = cycle.rows[0][11:].decode("ascii", "replace")
+    if shown not in {memory_text(mb) for mb in range(min(mib) - 1, max(mib) + 2)}:
+        faults.append(f"shows {shown!r}; commit MiB {min(mib)}-{max(mib)}")
+    # Windows' memory load is a whole percentage of physical memory in use;
+    # a point either way for how it rounds.
+    loads = [100 * (s.phys - s.avail) / s.phys for s in memory]
+    if not level(max(0, min(loads) - 1)) <= memory_bar <= level(max(loads) + 1):
+        faults.append(f"memory bar {memory_bar}; load % {min(loads):.1f}-{max(loads):.1f}")
+    # The processor bar shows the usage from the cycle before's reading to
+    # this one's, a second apart. The first cycle's follows the first
+    # reading by milliseconds, too few for the machine's counters to judge.
+    if before is not None:
+        since = (before.ms - READ_EARLY_MS, before.end) if cycle.ms - before.end < 1500 else \
+            (read[0] - REFRESH_MS - LATE_MS, read[1] - REFRESH_MS)
+        starts = machine.around(samples, *since)
+        if starts is None:
+            return None
+        usage = [100 * (b.busy - a.busy) / max(1, b.busy - a.busy + b.idle - a.idle) for a in starts for b in fresh]
+        # Shown as a whole percentage, rounded half to even like Python's round.
+        if not level(round(min(usage))) <= cpu <= level(round(max(usage))):
+            faults.append(f"processor bar {cpu}; usage % {min(usage):.1f}-{max(usage):.1f}")
+    return faults
+
+
 def check_cycles(files, samples, began):
-    """Every cycle of the log against the machine: each top text is a minute
-    of the host's clock since `began`, each memory text the commit charge
-    read within 0.6 s of it, and both bars the processor usage over that
-    cycle's second and the memory load around it, every cell; nothing is
-    written but what changed. Gives the cycles and the bar lengths of those
-    checked against readings."""
+    """Every cycle of the log against the machine: its top text a minute of
+    the host's clock since `began`, its memory text, memory bar and processor
+    bar what the machine's figures were when it read them (judge); and
+    nothing written but what changed. Gives the cycles and, for those the
+    probe watched, (processor bar, memory bar)."""
     found = transfers.cycles(lcd.transfers(files.log))
     checked = transfers.check_only_changes(found)
     minutes = {(began + datetime.timedelta(minutes=m)).strftime("%m/%d %H:%M")
                for m in range(int((datetime.datetime.now() - began).total_seconds() // 60) + 2)}
     faults, seen = [], []
-    for cycle in found:
-        cpu, memory = transfers.bars(cycle.rows[1], cycle.glyphs)
+    for before, cycle in zip([None] + found, found):
         top = cycle.rows[0][:11].decode("ascii", "replace")
         faults += [f"{cycle.ms}: top text {top!r}"] if top not in minutes else []
-        # Wine reads the machine's memory figures at most once a second in
-        # each process, so the service's reading and the probe's may each be
-        # up to a second old: the readings from 1.5 s before to 1.2 s after
-        # the cycle bracket what the service saw.
-        near = [s for s in samples if -1500 <= s.at - cycle.ms <= 1200]
-        if cycle.ms < samples[0].at + 100 or cycle.ms > samples[-1].at - 200:
-            continue
-        # While memory is taken or let go, readings a second apart differ by
-        # hundreds of MiB: the memory figures are compared where they hold
-        # still, give or take the few MiB that a Wine program starting or
-        # ending around them moves the commit charge by. These hosts have no
-        # swap: under Wine the commit charge is the physical memory in use.
-        mib = [s.commit // machine.MIB for s in near]
-        shown = cycle.rows[0][11:].decode("ascii", "replace")
-        loads = [s.load for s in near]
-        steady, first = holding_still(near), cycle.instructions[:1] == [transfers.RESET]
-        slack = 16 if first else 8   # sc.exe and the service's own start still move it then
-        ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - slack, max(mib) + slack + 1)}) and \
-            level(min(loads)) <= memory <= level(max(loads))
-        # The service samples the processor times once a cycle, about a
-        # second apart; the probe's samples a tenth apart bracket both ends.
-        # A set-up cycle follows the first reading by milliseconds: it shows
-        # no processor time yet.
-        # On a loaded machine a cycle can come late, stretching the second
-        # it measures, and the readings before its first write can take time.
-        starts = [s for s in samples if -1600 <= s.at - cycle.ms <= -900]
-        ends = [s for s in samples if -300 <= s.at - cycle.ms <= 100]
-        usage = [100 * (b.busy - a.busy) / max(1, b.busy - a.busy + b.idle - a.idle) for a in starts for b in ends]
-        if first:
-            ok = ok and cpu == 0
-        elif starts:
-            # The processor usage is shown as a whole percentage.
-            ok = ok and usage and level(round(min(usage))) <= cpu <= level(round(max(usage)))
-        if not ok:
-            faults.append(f"{cycle.ms}: shows {shown!r} cpu {cpu} memory {memory}; commit MiB {min(mib)}-{max(mib)},"
-                          f" cpu % {min(usage, default=-1):.0f}-{max(usage, default=-1):.0f}, load % {loads}")
-        seen.append((cpu, memory, steady))
-    assert not faults and seen, f"{len(faults)} of {len(seen)} cycles against the machine: {faults[:5]}"
-    print(f"{checked} cycles wrote only what changed; {len(seen)} checked against the machine")
+        wrong = judge(cycle, before, samples)
+        if wrong is not None:
+            faults += [f"{cycle.ms}: {fault}" for fault in wrong]
+            seen.append(transfers.bars(cycle.rows[1], cycle.glyphs))
+    assert not faults and len(seen) >= max(1, len(found) // 2), \
+        f"{len(faults)} faults in {len(found)} cycles, {len(seen)} watched by the probe: {faults[:5]}"
+    print(f"{checked} cycles wrote only what changed; {len(seen)} of {len(found)} checked against the machine")
     return found, seen
+
+
+def watched_past(watch, ms):
+    """Waits until the probe has samples past `ms` on the log's clock."""
+    assert until(60, lambda: watch.samples()[-1].at > ms + 100), "system_probe watch stopped"
 
 
 @pytest.mark.short
 def test_first_screen(running):
     service, _, watch, began = running
     files = service.files
-    lcd.first_screen(files, 10)
+    lcd.first_screen(files, 60)
     lcd.save_picture(files, "first-screen")
-    time.sleep(0.5)   # the probe's samples after it
     calls = lcd.transfers(files.log)
     assert [call[2:] for call in calls[:len(SET_UP)]] == SET_UP, f"set-up {calls[:len(SET_UP)]}"
+    watched_past(watch, calls[-1].ms)
     found, seen = check_cycles(files, watch.samples(), began)
     # The three glyphs are defined before anything is drawn, and the first
     # screen, checked against the machine, writes both texts whole.
     first = found[0]
-    assert len(first.glyph_writes) == 24 and [w[0] for w in first.writes if w[1]][:2] == [0x00, 0x0B], first
-    assert first.ms == min(c.ms for c in found) and seen, "the first screen was not checked against the machine"
+    assert first.glyph_writes == list(transfers.BAR_GLYPHS) and \
+        [w[0] for w in first.writes if w[1]][:2] == [0x00, 0x0B], first
+    assert judge(first, None, watch.samples()) == [], "the first screen was not checked against the machine"
 
 
 def test_bars_follow_processor_and_memory(running):
@@ -156,36 +181,33 @@ def test_bars_follow_processor_and_memory(running):
     # The memory load raised to 28 % (two cells and more) from what is in
     # use now, then every processor kept busy too; then both let go.
     with machine.memory_held(28, machine.meminfo("MemTotal") - machine.meminfo("MemAvailable")) as cannot:
-        assert cannot or until(5, lambda: bars_shown(files)[1] >= 2), f"memory bar {bars_shown(files)}"
-        # Cycles whose readings all hold still, for the memory text: the
-        # memory figures settle some seconds after the memory was taken.
-        if not cannot:
-            until(20, lambda: holding_still(watch.samples()[-26:]), 0.5)
-            time.sleep(4.5)
+        assert cannot or until(60, lambda: bars_shown(files)[1] >= 2), f"memory bar {bars_shown(files)}"
+        time.sleep(0 if cannot else 3)   # some cycles with the memory held
         with machine.busy_processors():
-            until(5, lambda: bars_shown(files)[0] >= 8)
+            until(30, lambda: bars_shown(files)[0] >= 8)
             lcd.save_picture(files, "bars-under-load")
             time.sleep(1.5)
-    until(6, lambda: bars_shown(files)[1] < 2 and bars_shown(files)[0] < 10)
+    until(60, lambda: bars_shown(files)[1] < 2)
     time.sleep(2)
+    watched_past(watch, lcd.transfers(files.log)[-1].ms)
     _, seen = check_cycles(files, watch.samples(), began)
-    cpu = [length for length, _, _ in seen]
     # Busy loops at the lowest priority get what the machine spares: on a
-    # virtual machine whose host is busy that can be half of it.
-    assert max(cpu) >= 8 and cpu[-1] <= max(cpu) - 4, f"processor bar lengths {cpu}"
+    # virtual machine whose host is busy that can be half of it. How the bar
+    # falls again depends on what else the machine runs; every cycle above
+    # held it to the usage of its second.
+    cpu, memory = [length for length, _ in seen], [length for _, length in seen]
+    assert max(cpu) >= 8, f"processor bar lengths {cpu}"
     if cannot:
         pytest.skip(cannot)
-    memory = [length for _, length, _ in seen]
     assert max(memory) >= 2 and memory[-1] < max(memory), f"memory bar lengths {memory}"
-    assert any(length >= 2 and steady for _, length, steady in seen), f"no memory text checked under load: {seen}"
 
 
 @pytest.mark.short
 def test_plain_stop_changes_nothing_and_the_contract(running):
     service, linux_pid = running[:2]
     files = service.files
-    lcd.first_screen(files, 5)
-    contract = service.stop()
+    lcd.first_screen(files, 60)
+    contract = service.stop(in_pause=True)
     # What MIREVO.exe itself told the manager: an own-process service that
     # takes stop and shutdown and nothing else; while stopping, pending with
     # a checkpoint and a wait hint that it then kept.
@@ -194,17 +216,17 @@ def test_plain_stop_changes_nothing_and_the_contract(running):
                                            and contract["hint"] > 0 and contract["stop_accepts"] == 0), contract
     print(f"stop: {contract['ms']} ms to STOPPED inside the prefix, {contract['outer_ms']:.0f} ms with the client's "
           f"start, hint {contract['hint']} ms")
-    assert service.prefix.gone_within(files.service_pattern, 2.5), f"service process {linux_pid} still there"
+    assert service.prefix.gone_within(files.service_pattern, 30), f"service process {linux_pid} still there"
     lcd.save_picture(files, "after-stop")
-    # From the log: nothing after the request but the rest of a cycle that
-    # was running then, its calls milliseconds apart, and that only as an
-    # ordinary cycle (no clear, no notice, no blanking; the glyphs stay).
+    # The request came in the service's pause between two cycles, 300 ms or
+    # more after its last call. Nothing may follow it but a whole cycle after
+    # the pause (the worker drew before the handler told it to end); no
+    # clear, no notice, no blanking, and every cycle writes only what changed.
     calls = lcd.transfers(files.log)
-    late, last = [], max((c.ms for c in calls if c.ms <= contract["at"]), default=0)
-    for call in (c for c in calls if c.ms > contract["at"]):
-        late += [call] if call.ms - last > 100 else []
-        last = call.ms
-    assert not late, f"calls after the stop request that no running cycle explains: {late[:5]}"
+    before = [call for call in calls if call.ms <= contract["at"]]
+    after = [call for call in calls if call.ms > contract["at"]]
+    assert before and contract["at"] - before[-1].ms >= 300, f"no pause before the request at {contract['at']}"
+    assert not after or after[0].ms - before[-1].ms >= 950, f"calls after the stop request in the pause: {after[:5]}"
     found = transfers.cycles(calls)
     transfers.check_only_changes(found)
     shown = lcd.Display(files.state)

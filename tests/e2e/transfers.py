@@ -17,11 +17,22 @@ CYCLE_GAP_MS = 900
 # start, or the full redraw after the machine slept.
 RESET = 0x30
 
-# What one cycle did: its time, the set-up instructions it sent (empty for an
-# ordinary cycle), its display writes as (display address, bytes) in order,
-# its glyph RAM writes, anything else it sent, and the two visible rows and
-# the glyph RAM after it.
-Cycle = collections.namedtuple("Cycle", "ms instructions writes glyph_writes strays rows glyphs")
+# The three bar glyphs as the screen defines them at codes 0, 1 and 2, eight
+# dot rows each from the top, five dots wide (bit 4 the leftmost): the
+# memory bar a dotted stripe in dot rows 1-2, the processor bar a stripe with
+# a gap in dot rows 5-6, and both stripes in a cell under both bars.
+MEMORY_GLYPH = bytes([0x00, 0x15, 0x15, 0x00, 0x00, 0x00, 0x00, 0x00])
+PROCESSOR_GLYPH = bytes([0x00, 0x00, 0x00, 0x00, 0x00, 0x1B, 0x1B, 0x00])
+BOTH_GLYPH = bytes([0x00, 0x15, 0x15, 0x00, 0x00, 0x1B, 0x1B, 0x00])
+BAR_GLYPHS = MEMORY_GLYPH + PROCESSOR_GLYPH + BOTH_GLYPH
+# What a cell shows by its dots: (processor bar, memory bar).
+CELL_BARS = {MEMORY_GLYPH: (False, True), PROCESSOR_GLYPH: (True, False), BOTH_GLYPH: (True, True)}
+
+# What one cycle did: its time and that of its last call, the set-up
+# instructions it sent (empty for an ordinary cycle), its display writes as
+# (display address, bytes) in order, its glyph RAM writes, anything else it
+# sent, and the two visible rows and the glyph RAM after it.
+Cycle = collections.namedtuple("Cycle", "ms end instructions writes glyph_writes strays rows glyphs")
 
 
 class Hd44780:
@@ -83,20 +94,20 @@ def cycles(calls):
         model.call(call.selector, call.value, call.latch, current)
         current["rows"], current["glyphs"] = model.rows(), bytes(model.cgram)
     current and found.append(current)
-    return [Cycle(c["ms"], c["instructions"], [tuple(w) for w in c["writes"]], c["glyph_writes"], c["strays"],
+    return [Cycle(c["ms"], c["ms_last"], c["instructions"], [tuple(w) for w in c["writes"]], c["glyph_writes"], c["strays"],
                   c["rows"], c["glyphs"]) for c in found]
 
 
 def bars(row, glyphs):
-    """The two bar lengths a row 1 shows, (processor, memory), each glyph told
-    by its dots: a memory-bar dot lies in the upper half of the 5x8 cell, a
-    processor-bar dot in the lower half. Fails unless every one of the 16
-    cells belongs to two bars that start at column 0."""
+    """The two bar lengths a row 1 shows, (processor, memory), each cell told
+    by the dots its code shows. Fails unless every one of the 16 cells is a
+    space or one of the three bar glyphs dot for dot, and the cells make two
+    bars that start at column 0."""
     cells = []
     for column, code in enumerate(row):
-        dots = glyphs[(code & 7) * 8:(code & 7) * 8 + 8] if code < 16 else None
-        assert code == 0x20 or (dots and any(dots)), f"row 1 column {column}: code {code:#04x} is no bar glyph"
-        cells.append((False, False) if code == 0x20 else (any(dots[4:]), any(dots[:4])))
+        dots = bytes(glyphs[(code & 7) * 8:(code & 7) * 8 + 8]) if code < 16 else None
+        assert code == 0x20 or dots in CELL_BARS, f"row 1 column {column}: code {code:#04x} is no bar glyph ({dots})"
+        cells.append((False, False) if code == 0x20 else CELL_BARS[dots])
     lengths = tuple(sum(cell[bar] for cell in cells) for bar in (0, 1))
     for bar, length in enumerate(lengths):
         assert all(cell[bar] == (column < length) for column, cell in enumerate(cells)), \
@@ -109,10 +120,13 @@ def check_only_changes(found):
     redraw) wrote only what changed: the top text (11 cells from column 0) or
     the memory text (5 cells from column 11) only when it differs from what
     the cells held, and on row 1 exactly the cells between each bar's old and
-    new length. Gives the number of ordinary cycles checked."""
+    new length. Every set-up leaves the three bar glyphs in glyph RAM dot for
+    dot. Gives the number of ordinary cycles checked."""
     faults, checked = [], 0
-    for before, cycle in zip(found, found[1:]):
-        if cycle.instructions[:1] == [RESET]:
+    for before, cycle in zip([None] + found, found):
+        if cycle.instructions[:1] == [RESET] or before is None:
+            faults += [f"{cycle.ms}: glyph RAM {cycle.glyphs[:24].hex()} after a set-up"] \
+                if cycle.glyphs[:24] != BAR_GLYPHS else []
             continue
         checked += 1
         faults += [f"{cycle.ms}: {stray}" for stray in cycle.strays]

@@ -1,8 +1,10 @@
 // Reads what a running service tells the service control manager, then stops
 // it and follows it to the end, timing the stop from inside the prefix:
 //
-//   service_contract.exe <service name>
-// prints
+//   service_contract.exe <service name> [transfer log]
+// With the stand-in box library's transfer log, the stop is asked in the
+// middle of the service's pause between two cycles: 300 to 600 ms after the
+// last call the log shows. It prints
 //   "running type <hex> state <n> accepts <hex>"     QueryServiceStatus before
 //   "stop <0|1> at <ms> state <n> checkpoint <n> hint <ms> accepts <hex>"
 //        ControlService's result, when it was asked (GetTickCount64, the clock
@@ -13,9 +15,38 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// The time of the log's last call ("ms pid selector value latch" lines), or 0.
+ULONGLONG LastCallAt(const char* log) {
+    char tail[256] = "";
+    FILE* file = std::fopen(log, "rb");
+    if (file == nullptr) return 0;
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::fseek(file, size > 200 ? size - 200 : 0, SEEK_SET);
+    const size_t got = std::fread(tail, 1, sizeof tail - 1, file);
+    std::fclose(file);
+    tail[got] = '\0';
+    if (got < 2) return 0;
+    tail[got - 1] = '\0';   // the last line's own newline
+    const char* line = std::strrchr(tail, '\n');
+    return std::strtoull(line ? line + 1 : tail, nullptr, 10);
+}
+
+// Waits up to 10 s for the middle of a pause.
+void WaitForPause(const char* log) {
+    for (int i = 0; i < 2000; ++i, Sleep(5)) {
+        const ULONGLONG last = LastCallAt(log), now = GetTickCount64();
+        if (last != 0 && now - last >= 300 && now - last < 600) return;
+    }
+}
+}   // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc != 2 && argc != 3) return 2;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceA(manager, argv[1], SERVICE_QUERY_STATUS | SERVICE_STOP) : nullptr;
     if (service == nullptr) {
@@ -27,6 +58,7 @@ int main(int argc, char** argv) {
     std::printf("running type %#lx state %lu accepts %#lx\n", status.dwServiceType, status.dwCurrentState,
                 status.dwControlsAccepted);
 
+    if (argc == 3) WaitForPause(argv[2]);
     LARGE_INTEGER frequency, began, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&began);

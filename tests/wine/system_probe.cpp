@@ -3,10 +3,13 @@
 //   system_probe.exe watch <interval ms> <samples>
 //     the machine's figures, one line a sample, with the time on the same
 //     clock as the stand-in box library's transfer log (GetTickCount64):
-//     "at <ms> idle <100 ns> busy <100 ns> load <percent> commit <bytes>".
+//     "at <ms> idle <100 ns> busy <100 ns> avail <bytes> phys <bytes> commit <bytes>".
 //     Processor times come from GetSystemTimes (not the query the service
-//     uses), summed over every processor; commit is the page file total
-//     less the page file available.
+//     uses), summed over every processor. The memory figures come fresh from
+//     the system's performance record at every sample: GlobalMemoryStatusEx,
+//     which the service calls, answers from a copy up to a second old in
+//     each process under Wine, so two processes calling it a moment apart
+//     may see figures a second apart.
 //   system_probe.exe process <program file name> <interval ms> <samples>
 //     the handle count, private bytes, peak private bytes and processor time
 //     of the running process of that name, one line a sample:
@@ -16,6 +19,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,19 +31,40 @@ unsigned long long Ticks(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+QuerySystemInformation NtQuery() {
+    return reinterpret_cast<QuerySystemInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+}
+
+// The page counts of SYSTEM_BASIC_INFORMATION (page size at 8, physical
+// pages at 12) and SYSTEM_PERFORMANCE_INFORMATION (available, committed
+// pages at 44 and 48): 32-bit fields ahead of any pointer, so the same
+// offsets in 32-bit and 64-bit programs.
+ULONG FieldAt(const unsigned char* record, int offset) {
+    ULONG value;
+    std::memcpy(&value, record + offset, sizeof value);
+    return value;
+}
+
 int PrintFigures(DWORD interval, int samples) {
+    const QuerySystemInformation query = NtQuery();
+    unsigned char basic[sizeof(SYSTEM_BASIC_INFORMATION)], performance[1024];
+    std::memset(basic, 0, sizeof basic);
+    if (query == nullptr || query(0, basic, sizeof basic, nullptr) != 0) return 1;
+    const unsigned long long page = FieldAt(basic, 8), physical = page * FieldAt(basic, 12);
     for (int i = 0; i < samples; ++i) {
         if (i > 0) Sleep(interval);
+        const unsigned long long at = GetTickCount64();
         FILETIME idle, kernel, user;
         GetSystemTimes(&idle, &kernel, &user);
-        MEMORYSTATUSEX status;
-        std::memset(&status, 0, sizeof status);
-        status.dwLength = sizeof status;
-        GlobalMemoryStatusEx(&status);
+        std::memset(performance, 0, sizeof performance);
+        query(2, performance, sizeof performance, nullptr);
         // Kernel time includes idle time.
-        std::printf("at %llu idle %llu busy %llu load %lu commit %llu\n", GetTickCount64(), Ticks(idle),
-                    Ticks(kernel) + Ticks(user) - Ticks(idle), status.dwMemoryLoad,
-                    status.ullTotalPageFile - status.ullAvailPageFile);
+        std::printf("at %llu idle %llu busy %llu avail %llu phys %llu commit %llu\n", at, Ticks(idle),
+                    Ticks(kernel) + Ticks(user) - Ticks(idle), page * FieldAt(performance, 44), physical,
+                    page * FieldAt(performance, 48));
         std::fflush(stdout);
     }
     return 0;
@@ -54,13 +79,11 @@ struct SystemHandleEntry {
     PVOID object;
     ACCESS_MASK access;
 };
-using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 constexpr ULONG SystemHandleInformationClass = 16;
 
 long CountHandlesOf(DWORD processId) {
     static unsigned char buffer[4 << 20];
-    const auto query = reinterpret_cast<QuerySystemInformation>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    const QuerySystemInformation query = NtQuery();
     if (query == nullptr || query(SystemHandleInformationClass, buffer, sizeof buffer, nullptr) != 0) return -1;
     const ULONG count = *reinterpret_cast<ULONG*>(buffer);
     const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer + sizeof(ULONG_PTR));
