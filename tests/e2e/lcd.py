@@ -54,7 +54,7 @@ def transfers(path):
     return [Call(*map(int, line.split())) for line in lines]
 
 
-def first_screen(files, seconds):
+def first_screen(files, seconds=60):
     """The display after the service's first cycle: row 0 written to its last
     cell (the memory text's unit comes last) and then no call for 150 ms, as
     the cycle's writes follow each other within milliseconds. Fails when none

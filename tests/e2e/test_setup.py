@@ -87,7 +87,7 @@ def drelom(prefix):
         window.process.wait(10)
     for name in ("MIREVO", "OTHER"):
         prefix.delete_service(name)
-    assert prefix.gone_within(r"C:\\(?:mon|other|quote)\\MIREVO\.exe", 5), "a service process was left behind"
+    assert prefix.gone_within(r"C:\\(?:mon|other|quote)\\MIREVO\.exe", 30), "a service process was left behind"
 
 
 def service_record(prefix, name):
@@ -141,7 +141,7 @@ def test_register_start_stop_delete(drelom, prefix):
     assert service_record(prefix, "MIREVO") == ('"C:\\mon\\MIREVO.exe"', 2), "not the quoted path, auto-start"
 
     window.press(START, True, "開始中", "開始")
-    lcd.first_screen(window.files, 20)
+    lcd.first_screen(window.files)
     assert prefix.wait_for_state("MIREVO", "RUNNING", 20), prefix.sc("query", "MIREVO")
     assert window.state("send", str(REFRESH)) == "開始"
 

@@ -159,7 +159,7 @@ class Prefix:
         state = self.state(name)
         if state not in (None, "STOPPED"):
             self.sc("stop", name)
-            self.wait_for_state(name, "STOPPED", 5)
+            self.wait_for_state(name, "STOPPED", 30)
         if state is not None:
             self.sc("delete", name)
 

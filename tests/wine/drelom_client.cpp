@@ -96,7 +96,12 @@ bool Box(DWORD ms) {
         if (GetTickCount() - start > ms) return false;
         Sleep(100);
     }
-    Sleep(100);   // let the box finish laying itself out
+    // The box's text is there once the box has laid itself out.
+    start = GetTickCount();
+    while (GetWindowTextLengthW(GetDlgItem(box, 0xFFFF)) == 0) {
+        if (GetTickCount() - start > ms) return false;
+        Sleep(50);
+    }
     Print("box " + Utf8Text(box, "the box") + "|" + Utf8Text(GetDlgItem(box, 0xFFFF), "the box's text"));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     start = GetTickCount();
@@ -104,8 +109,10 @@ bool Box(DWORD ms) {
         if (GetTickCount() - start > ms) return false;
         Sleep(50);
     }
-    Sleep(200);   // the state field is written after the box returns
-    return true;
+    // The state label is written after the box returns, before DRELOM's
+    // thread takes its next message: a message sent now is answered after it.
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutA(DrelomWindow, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored) != 0;
 }
 
 }   // namespace
