@@ -81,7 +81,7 @@ READ_EARLY_MS = 100
 # one before (a tick lags by up to 16 ms) shows what that one read.
 REFRESH_MS = 1000
 # The pause between two cycles can end this late on a loaded machine.
-LATE_MS = 100
+LATE_MS = 200
 
 
 def judge(cycle, before, samples):
@@ -113,14 +113,15 @@ def judge(cycle, before, samples):
     if not level(max(0, min(loads) - 1)) <= memory_bar <= level(max(loads) + 1):
         faults.append(f"memory bar {memory_bar}; load % {min(loads):.1f}-{max(loads):.1f}")
     # The processor bar shows the usage from the cycle before's reading to
-    # this one's, a second apart. The first cycle's follows the first
-    # reading by milliseconds, too few for the machine's counters to judge.
+    # this one's: a pause (1000 ms) apart, the cycle before being the last
+    # one with calls or one after it that wrote nothing. The first cycle's
+    # follows the first reading by milliseconds, too few to judge.
     if before is not None:
-        since = (before.ms - READ_EARLY_MS, before.end) if cycle.ms - before.end < 1500 else \
-            (read[0] - REFRESH_MS - LATE_MS, read[1] - REFRESH_MS)
-        starts = machine.around(samples, *since)
-        if starts is None:
+        since = [machine.around(samples, read[0] - REFRESH_MS - LATE_MS, read[1] - REFRESH_MS)]
+        since += [machine.around(samples, before.ms - READ_EARLY_MS, before.end)] if cycle.ms - before.end < 2000 else []
+        if None in since:
             return None
+        starts = sum(since, [])
         usage = [100 * (b.busy - a.busy) / max(1, b.busy - a.busy + b.idle - a.idle) for a in starts for b in fresh]
         # Shown as a whole percentage, rounded half to even like Python's round.
         if not level(round(min(usage))) <= cpu <= level(round(max(usage))):
