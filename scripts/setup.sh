@@ -15,6 +15,8 @@ done
 /usr/bin/python3 -c 'import pytest, pytest_timeout' 2>/dev/null || need=1
 # the HD44780 character ROMs and Pillow for the pictures of the display
 /usr/bin/python3 -c 'import luma.lcd.const, luma.core.bitmap_font, PIL.Image' 2>/dev/null || need=1
+# the programs' version resources, which the Windows Installer package carries
+/usr/bin/python3 -c 'import pefile' 2>/dev/null || need=1
 # clang's libFuzzer runtime for the fuzzers
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-'"$(uname -m)"'.a' >/dev/null || need=1
 locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$' || need=1
@@ -26,7 +28,7 @@ if [ "$need" = 1 ]; then
     # scripts print "Exec format error"; the packages are still installed.
     $SUDO apt-get install -y -q --no-install-recommends \
         cmake g++ make libgtest-dev googletest clang clang-format libclang-rt-dev python3 python3-pytest \
-        python3-pytest-timeout python3-luma.lcd python3-pil xxd procps unzip \
+        python3-pytest-timeout python3-luma.lcd python3-pil python3-pefile xxd procps unzip \
         mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386 \
         xvfb xdotool x11-utils imagemagick locales fonts-ipafont-gothic fonts-ipafont-mincho \
         wixl msitools osslsigncode openssl
