@@ -15,6 +15,7 @@ in the summary), never as if it were right.
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import tempfile
@@ -423,10 +424,16 @@ def throwaway_certificate(tmp_path_factory):
     return work / "signer.pfx", "throwaway", work / "cert.pem"
 
 
-def sign(files, certificate=None):
+def sign(files, certificate=None, timestamp=None, test_signing=True):
+    """sign.sh with the certificate. No time-stamping server can be reached
+    here: test signing opts out of the time stamp by name."""
     environment = {k: v for k, v in os.environ.items() if not k.startswith("LCDMON_SIGN_")}
     if certificate:
         environment |= {"LCDMON_SIGN_PFX": str(certificate[0]), "LCDMON_SIGN_PASSWORD": certificate[1]}
+    if timestamp:
+        environment["LCDMON_SIGN_TIMESTAMP"] = timestamp
+    elif test_signing:
+        environment["LCDMON_SIGN_WITHOUT_TIMESTAMP"] = "1"
     return subprocess.run([TOP / "scripts" / "sign.sh", *files], env=environment, capture_output=True, text=True)
 
 
@@ -436,6 +443,21 @@ def test_without_a_certificate_nothing_is_signed(tmp_path):
     done = sign([copy])
     assert done.returncode == 0 and "left unsigned" in done.stderr, done.stderr
     assert copy.read_bytes() == RELEASE_MSI.read_bytes()
+
+
+@pytest.mark.parametrize("server", [None, "unreachable"])
+def test_a_release_signature_without_a_time_stamp_fails_and_leaves_the_file(tmp_path, throwaway_certificate, server):
+    copy = tmp_path / RELEASE_MSI.name
+    shutil.copy(RELEASE_MSI, copy)
+    if server:
+        with socket.socket() as closed:   # a port where nothing answers
+            closed.bind(("127.0.0.1", 0))
+            server = f"http://127.0.0.1:{closed.getsockname()[1]}/"
+    done = sign([copy], throwaway_certificate, timestamp=server, test_signing=False)
+    assert done.returncode != 0 and copy.read_bytes() == RELEASE_MSI.read_bytes(), done.stderr
+    # The SHA-1 signature, the one Windows XP reads, asks first, in the older
+    # Authenticode form, the only one XP understands.
+    assert not server or "Authenticode timestamping failed" in done.stderr, done.stderr
 
 
 @pytest.mark.parametrize("name", ["MIREVO.exe", "DRELOM.exe", RELEASE_MSI.name])
@@ -452,8 +474,10 @@ def test_signed_copy_verifies_and_passes_the_release_checks(tmp_path, throwaway_
                               capture_output=True, text=True)
     digests = re.findall(r"^Message digest algorithm\s+: (\S+)$", verified.stdout, re.M)
     # SHA-1 first, for Windows XP and Vista; SHA-256 nested in it.
+    # The description: the program name the UAC prompt shows for a package.
     assert verified.returncode == 0 and "Number of verified signatures: 2" in verified.stdout and \
-        digests == ["SHA1", "SHA256"], verified.stdout + verified.stderr
+        digests == ["SHA1", "SHA256"] and verified.stdout.count("Text description: LCD System Monitor") == 2, \
+        verified.stdout + verified.stderr
     if name.endswith(".exe"):
         # The release's own checks, on the signed program.
         images = {name: pe_image.PEImage(copy.read_bytes(), name)}
