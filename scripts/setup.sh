@@ -15,7 +15,7 @@ done
 /usr/bin/python3 -c 'import pytest, pytest_timeout' 2>/dev/null || need=1
 # the HD44780 character ROMs and Pillow for the pictures of the display
 /usr/bin/python3 -c 'import luma.lcd.const, luma.core.bitmap_font, PIL.Image' 2>/dev/null || need=1
-# the release checks read the programs' headers, imports and resources
+# pefile reads the programs' headers, imports and version resources (release checks, package)
 /usr/bin/python3 -c 'import pefile' 2>/dev/null || need=1
 # clang's libFuzzer runtime for the fuzzers
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-'"$(uname -m)"'.a' >/dev/null || need=1

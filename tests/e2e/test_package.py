@@ -15,8 +15,10 @@ in the summary), never as if it were right.
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
+import tempfile
 import time
 import warnings
 import zipfile
@@ -35,11 +37,12 @@ EARLIER = f"{int(VERSION.split('.')[0]) - 1}.9.0"
 # Where [ProgramFilesFolder] lies: a 32-bit package, and the win64 test
 # package too, goes to Program Files (x86) on 64-bit Windows.
 PROGRAM_FILES = {"win32": "Program Files", "win64": "Program Files (x86)"}
+PLATFORM = {"win32": "Intel", "win64": "x64"}   # the summary's template names them so
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services\\MIREVO"
 PRODUCTS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 STATE = 1009   # DRELOM's state label
 # msiexec's exit code as a Linux process sees it: the low byte.
-SUCCESS, INSTALL_FAILURE, FUNCTION_FAILED = 0, 1603 & 0xFF, 1627 & 0xFF
+SUCCESS, INSTALL_FAILURE, FUNCTION_FAILED, RESTART_NEEDED = 0, 1603 & 0xFF, 1627 & 0xFF, 3010 & 0xFF
 
 
 class WineDiffers(UserWarning):
@@ -54,6 +57,9 @@ PER_USER_PROGRAM_MENU = (
     "Installer uses the all users' one")
 START_FAILURE_CODE = (
     "Wine's msiexec ends a failed StartServices with 1627 (function failed); Windows Installer with 1603")
+NO_WAIT_FOR_STOP = (
+    "Wine's msi asks the service to stop and goes on at once (it ignores ServiceControl's Wait): MIREVO.exe met the "
+    "old process still ending and was left to the next restart; Windows Installer waits for the stop, up to 30 s")
 
 
 def windows_or_wine(found, windows, wine, difference):
@@ -108,11 +114,13 @@ def packages(arch, tmp_path_factory):
 
 def table(msi, name):
     """The rows of one table of the package, each a list of its columns."""
-    done = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, check=True)
+    # msiinfo writes a table's streams (the Icon table's) as files into its current directory.
+    with tempfile.TemporaryDirectory() as scratch:
+        done = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, check=True, cwd=scratch)
     return [line.split("\t") for line in done.stdout.decode("cp1252").splitlines()[3:]]
 
 
-def test_package_holds_the_release_and_registers_the_service_vitally(packages):
+def test_package_holds_the_release_and_registers_the_service_vitally(packages, arch):
     msi = packages["current"]
     assert sorted(row[2] for row in table(msi, "File")) == sorted(RELEASE_FILES)
     # The box maker's library is the administrator's: no table names it.
@@ -128,10 +136,28 @@ def test_package_holds_the_release_and_registers_the_service_vitally(packages):
     assert table(msi, "ServiceInstall") == [
         ["MIREVO", "MIREVO", "MIREVO", "16", "2", str(0x8000 | 1), "", "", "LocalSystem", "", "", "Service", ""]]
     assert {row[0]: row[5] for row in table(msi, "Component")}["Service"] == "MIREVO.exe"
-    # Stop (0x20) and delete (0x80) at uninstall; start (0x01) only with the
-    # AutoStart feature, which START=1 chooses.
-    controls = {row[0]: (row[1], int(row[2]), row[5]) for row in table(msi, "ServiceControl")}
-    assert controls == {"MIREVO": ("MIREVO", 0xA0, "Service"), "StartMIREVO": ("MIREVO", 0x01, "StartAtInstall")}
+    # Stop at install (0x02) and uninstall (0x20), waiting for the stop,
+    # delete (0x80) at uninstall; start (0x01) only with the AutoStart
+    # feature, which START=1 chooses in both sequences, as an install with
+    # a window (a double-click, /qr) chooses the features in the UI sequence:
+    # Wine's msi lets the execute sequence choose them again (a /qr install
+    # starts the service also without the UI sequence's actions), so the
+    # order stands in for the proof.
+    controls = {row[0]: (row[1], int(row[2]), row[4], row[5]) for row in table(msi, "ServiceControl")}
+    assert controls == {"MIREVO": ("MIREVO", 0xA2, "1", "Service"),
+                        "StartMIREVO": ("MIREVO", 0x01, "1", "StartAtInstall")}
+    for sequence in ("InstallUISequence", "InstallExecuteSequence"):
+        order = {row[0]: int(row[2]) for row in table(msi, sequence)}
+        assert order["AppSearch"] < order["RecallStart"] < order["ChooseStart"] < order["CostFinalize"], sequence
+    # The package's language among the template's, and the programs compared
+    # as programs: by the versions of their own resources, in both packages
+    # of the upgrade, whose components keep their GUIDs.
+    summary = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True, check=True).stdout
+    assert re.search(r"^Template: (.*)$", summary, re.M)[1] == f"{PLATFORM[arch]};{properties['ProductLanguage']}"
+    for kind, version in (("current", VERSION), ("earlier", EARLIER)):
+        versions = {row[2]: row[4:6] for row in table(packages[kind], "File") if row[2].endswith(".exe")}
+        assert versions == {"MIREVO.exe": [f"{version}.0", "1041"], "DRELOM.exe": [f"{version}.0", "1041"]}, kind
+    assert table(packages["current"], "Component") == table(packages["earlier"], "Component")
     # An earlier version goes inside the installation's own transaction, so
     # that a failed upgrade gives it back: Wine's msi does not roll back that
     # removal, and this order stands in for the proof on Windows.
@@ -196,12 +222,14 @@ class Machine:
         rc, out = self.prefix.run("reg", "query", SERVICES)
         return values(out) if rc == 0 else None
 
+    def entries(self):
+        """The Add/Remove Programs entries of Windows Installer's products: [{name: value}]."""
+        rc, out = self.prefix.run("reg", "query", PRODUCTS, "/s")
+        return [k for k in map(values, re.split(r"^HKEY_\S+$", out, flags=re.M)) if k.get("WindowsInstaller")]
+
     def products(self):
         """(name, version) of every product installed by Windows Installer."""
-        rc, out = self.prefix.run("reg", "query", PRODUCTS, "/s")
-        keys = re.split(r"^HKEY_\S+$", out, flags=re.M)
-        found = [values(key) for key in keys]
-        return sorted((k.get("DisplayName"), k.get("DisplayVersion")) for k in found if k.get("WindowsInstaller"))
+        return sorted((k.get("DisplayName"), k.get("DisplayVersion")) for k in self.entries())
 
     def version(self, program):
         rc, out = self.prefix.run("version_check.exe", f"{self.windows_folder}\\{program}", cwd=self.tools)
@@ -273,6 +301,12 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
         {"Type": "0x10", "Start": "0x2", "ErrorControl": "0x1", "ObjectName": "LocalSystem", "DisplayName": "MIREVO"}
     program = f"{m.windows_folder}\\MIREVO.exe"
     windows_or_wine(image, f'"{program}"', program, UNQUOTED_IMAGE_PATH)
+    # Add/Remove Programs: no Change button, the notes as help, and the
+    # icon that Windows Installer keeps for the entry.
+    entry, = m.entries()
+    icon = m.prefix.drive_c / "windows/Installer" / re.search(r"{.*}", entry["UninstallString"])[0] / "LcdMonitor.ico"
+    assert (entry["NoModify"], entry["HelpLink"]) == ("0x1", f"{m.windows_folder}\\INSTALL-ja.txt"), str(entry)
+    assert icon.read_bytes() == (TOP / "package" / "LcdMonitor.ico").read_bytes()
 
     # The Start menu's shortcut starts DRELOM in the folder, where it finds
     # DRELOM.ini: it names the service and shows it running.
@@ -288,13 +322,22 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
     assert until(10, lambda: not m.prefix.pids(r"LcdMonitor\\DRELOM\.exe")), "DRELOM did not end"
 
     # Repair (Wine's msiexec has no /f for an installed product: REINSTALL
-    # is the same request) puts a deleted program back, the service running on.
-    pid = m.service_pids()
-    original = (m.folder / "DRELOM.exe").read_bytes()
+    # is the same request) puts a deleted program back and a damaged one
+    # (an older build's bytes, written in place while the service runs). It
+    # stops the service first, so that nothing is left to the next restart,
+    # and starts it again.
+    pid, pending = m.service_pids(), m.pending_removals()
+    originals = {name: (m.folder / name).read_bytes() for name in ("MIREVO.exe", "DRELOM.exe")}
     (m.folder / "DRELOM.exe").unlink()
+    with open(m.folder / "MIREVO.exe", "r+b") as program:
+        program.write(with_version(originals["MIREVO.exe"], EARLIER))
     rc, log = m.msiexec("/i", "REINSTALL=ALL", "REINSTALLMODE=omus")
-    assert rc == SUCCESS and (m.folder / "DRELOM.exe").read_bytes() == original, f"repair: exit {rc}"
-    assert m.service_pids() == pid
+    assert (m.folder / "DRELOM.exe").read_bytes() == originals["DRELOM.exe"], f"repair: exit {rc}\n{log[-2000:]}"
+    assert m.prefix.state("MIREVO") == "RUNNING" and len(after := m.service_pids()) == 1 and after != pid, \
+        f"service processes before the repair {pid}, after {after}"
+    replaced = (m.folder / "MIREVO.exe").read_bytes() == originals["MIREVO.exe"]
+    windows_or_wine((rc, replaced, m.pending_removals() == pending), (SUCCESS, True, True),
+                    (RESTART_NEEDED, False, False), NO_WAIT_FOR_STOP)
 
     # Uninstall: a plain stop leaves the LCD's last screen; the service and
     # every installed file go; the box library and the stand-in's files stay.
@@ -307,16 +350,16 @@ def test_install_starts_the_service_as_drelom_registers_it_then_repair_and_unins
     # Neither cleared nor the stopped notice: row 0 still shows the clock.
     assert lcd.Display(m.state).rows == last and re.fullmatch(rb"\d\d/\d\d \d\d:\d\d.*", last[0]), \
         f"the LCD after uninstall: {last}, then {lcd.Display(m.state).rows}"
-    # The service reports stopped a moment before its process ends; a file
-    # removal that meets the program still mapped leaves it to the next
-    # restart, on Windows as under Wine. Nothing else may stay.
+    # A file removal that meets the program still mapped leaves it to the
+    # next restart: under Wine, which does not wait for the stop, the whole
+    # stop long; on Windows, the moment between the service's report of
+    # stopped and the end of its process. Nothing else may stay.
     gone = until(5, lambda: "MIREVO.exe" not in m.contents())
     pending = "" if gone else m.pending_removals()
     assert [f for f in m.contents() if f != "MIREVO.exe" or "MIREVO.exe" not in pending] == \
         ["lcd-state.txt", "lcd-transfers.log", "vbausbio.dll"], f"left after uninstall: {m.contents()}; {pending!r}"
     if not gone:
-        warnings.warn("MIREVO.exe was still in use when the uninstall removed it: left for the next restart",
-                      WineDiffers)
+        warnings.warn(NO_WAIT_FOR_STOP, WineDiffers)
     assert not [menu for menu in (common_menu, user_menu) if (menu / "DRELOM.lnk").exists()]
 
 
@@ -356,6 +399,12 @@ def test_upgrade_replaces_the_earlier_version_and_starts_the_service_again(manag
     after = m.service_pids()
     assert len(after) == 1 and after != before, f"service processes before {before}, after {after}"
     assert m.registration()["ImagePath"].strip('"') == f"{m.windows_folder}\\MIREVO.exe"
+    # And back: the earlier version is refused by its launch condition, with
+    # the exit code of any failure, and the later one runs on untouched.
+    rc, log = m.msiexec("/i", package="earlier")
+    assert rc == INSTALL_FAILURE and "LaunchConditions" in log and "CostInitialize" not in log, \
+        f"downgrade: exit {rc}\n{log[-2000:]}"
+    assert m.products() == [(PRODUCT_NAME, VERSION)] and m.service_pids() == after
     assert m.msiexec("/x")[0] == SUCCESS and m.prefix.state("MIREVO") is None
 
 
@@ -374,10 +423,16 @@ def throwaway_certificate(tmp_path_factory):
     return work / "signer.pfx", "throwaway", work / "cert.pem"
 
 
-def sign(files, certificate=None):
+def sign(files, certificate=None, timestamp=None, test_signing=True):
+    """sign.sh with the certificate. No time-stamping server can be reached
+    here: test signing opts out of the time stamp by name."""
     environment = {k: v for k, v in os.environ.items() if not k.startswith("LCDMON_SIGN_")}
     if certificate:
         environment |= {"LCDMON_SIGN_PFX": str(certificate[0]), "LCDMON_SIGN_PASSWORD": certificate[1]}
+    if timestamp:
+        environment["LCDMON_SIGN_TIMESTAMP"] = timestamp
+    elif test_signing:
+        environment["LCDMON_SIGN_WITHOUT_TIMESTAMP"] = "1"
     return subprocess.run([TOP / "scripts" / "sign.sh", *files], env=environment, capture_output=True, text=True)
 
 
@@ -387,6 +442,21 @@ def test_without_a_certificate_nothing_is_signed(tmp_path):
     done = sign([copy])
     assert done.returncode == 0 and "left unsigned" in done.stderr, done.stderr
     assert copy.read_bytes() == RELEASE_MSI.read_bytes()
+
+
+@pytest.mark.parametrize("server", [None, "unreachable"])
+def test_a_release_signature_without_a_time_stamp_fails_and_leaves_the_file(tmp_path, throwaway_certificate, server):
+    copy = tmp_path / RELEASE_MSI.name
+    shutil.copy(RELEASE_MSI, copy)
+    if server:
+        with socket.socket() as closed:   # a port where nothing answers
+            closed.bind(("127.0.0.1", 0))
+            server = f"http://127.0.0.1:{closed.getsockname()[1]}/"
+    done = sign([copy], throwaway_certificate, timestamp=server, test_signing=False)
+    assert done.returncode != 0 and copy.read_bytes() == RELEASE_MSI.read_bytes(), done.stderr
+    # The SHA-1 signature, the one Windows XP reads, asks first, in the older
+    # Authenticode form, the only one XP understands.
+    assert not server or "Authenticode timestamping failed" in done.stderr, done.stderr
 
 
 @pytest.mark.parametrize("name", ["MIREVO.exe", "DRELOM.exe", RELEASE_MSI.name])
@@ -403,8 +473,10 @@ def test_signed_copy_verifies_and_passes_the_release_checks(tmp_path, throwaway_
                               capture_output=True, text=True)
     digests = re.findall(r"^Message digest algorithm\s+: (\S+)$", verified.stdout, re.M)
     # SHA-1 first, for Windows XP and Vista; SHA-256 nested in it.
+    # The description: the program name the UAC prompt shows for a package.
     assert verified.returncode == 0 and "Number of verified signatures: 2" in verified.stdout and \
-        digests == ["SHA1", "SHA256"], verified.stdout + verified.stderr
+        digests == ["SHA1", "SHA256"] and verified.stdout.count("Text description: LCD System Monitor") == 2, \
+        verified.stdout + verified.stderr
     if name.endswith(".exe"):
         # The release's own checks, on the signed program.
         images = {name: test_release.pefile.PE(data=copy.read_bytes())}
