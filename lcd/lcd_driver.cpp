@@ -14,6 +14,7 @@ static void PauseMilliseconds(unsigned milliseconds) {
 #endif
 
 int16_t LastControl = 0;
+UioOutFunction UioOut = nullptr;
 
 // HD44780 instruction bytes (datasheet names).
 namespace {
@@ -38,11 +39,12 @@ int WidthSelector(int16_t width) {
 }   // namespace
 
 void LcdTransfer(int16_t byte, int16_t control, int16_t width) {
+    if (UioOut == nullptr) return;
     const int selector = WidthSelector(width);
     // The control lines keep their level between transfers, so they are only
     // written when the register select has to change.
-    if (control != LastControl) uio_out(1, control, 0);
-    uio_out(selector, byte, 1);
+    if (control != LastControl) UioOut(1, control, 0);
+    UioOut(selector, byte, 1);
     LastControl = control;
 }
 

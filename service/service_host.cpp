@@ -1,5 +1,6 @@
 #include "service_host.h"
 
+#include "../lcd/box_library.h"
 #include "../lcd/lcd_driver.h"
 #include "monitor_worker.h"
 #include "screen.h"
@@ -54,6 +55,13 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // handler; the process ends next.
     if (StopEvent == nullptr || WorkerQuitEvent == nullptr) {
         ReportStartFailure(eventError);
+        return;
+    }
+    // Without the box library the worker would draw nothing: the start fails
+    // before anything reaches the box, naming the library's fault.
+    const DWORD libraryError = BindBoxLibrary();
+    if (libraryError != 0) {
+        ReportStartFailure(libraryError);
         return;
     }
 
