@@ -73,8 +73,11 @@ void LcdSetCursor(int16_t column, int16_t row) {
 }
 
 // Power-on reset by instruction: the controller needs the 8-bit function set
-// three times with waits between, whatever state it was left in.
+// three times with waits between, whatever state it was left in. A box that
+// lost its supply lost the level of its control lines too, so the control
+// value counts as not written.
 void LcdInitialise() {
+    LastControl = 0;
     PauseMilliseconds(3);
     LcdWriteInstruction(ResetFunctionSet8Bit);
     PauseMilliseconds(6);

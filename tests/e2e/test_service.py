@@ -106,14 +106,14 @@ def check_cycles(files, samples, began):
         mib = [s.commit // machine.MIB for s in near]
         shown = cycle.rows[0][11:].decode("ascii", "replace")
         loads = [s.load for s in near]
-        steady, first = holding_still(near), cycle.instructions[:1] == [transfers.RESET]
+        steady, first = holding_still(near), cycle is found[0]
         slack = 16 if first else 8   # sc.exe and the service's own start still move it then
         ok = (not steady or shown in {memory_text(mb) for mb in range(min(mib) - slack, max(mib) + slack + 1)}) and \
             level(min(loads)) <= memory <= level(max(loads))
         # The service samples the processor times once a cycle, about a
         # second apart; the probe's samples a tenth apart bracket both ends.
-        # A set-up cycle follows the first reading by milliseconds: it shows
-        # no processor time yet.
+        # The first cycle follows the first reading by milliseconds: it shows
+        # no processor time yet. (Later set-ups, 5 s and 30 s after it, do.)
         # On a loaded machine a cycle can come late, stretching the second
         # it measures, and the readings before its first write can take time.
         starts = [s for s in samples if -1600 <= s.at - cycle.ms <= -900]
