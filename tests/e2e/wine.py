@@ -36,11 +36,11 @@ SETTINGS = (("HKCU\\Software\\Wine\\Fonts\\Replacements", "ＭＳ Ｐゴシッ�
             # No window manager runs on the private X server: a window that Wine
             # takes for managed waits 2 s at every hiding for one to answer.
             ("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N"))
-# The system PATH as Wine makes it, and C:\Tools, an empty folder that a test
-# may put a library into: services take it when the prefix's session starts.
-SYSTEM_PATH = ("HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment", "PATH",
-               r"%SystemRoot%\system32;%SystemRoot%;%SystemRoot%\system32\wbem;"
-               r"%SystemRoot%\system32\WindowsPowershell\v1.0;C:\Tools")
+# The system PATH as Wine makes it, and C:\Tools, a folder that a test may put
+# a library into: services take the PATH when the prefix's session starts.
+SYSTEM_PATH = ("HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment", "/v", "PATH", "/t",
+               "REG_EXPAND_SZ", "/d", r"%SystemRoot%\system32;%SystemRoot%;%SystemRoot%\system32\wbem;"
+               r"%SystemRoot%\system32\WindowsPowershell\v1.0;C:\Tools", "/f")
 
 
 def until(seconds, check, step=0.1):
@@ -96,9 +96,7 @@ class Prefix:
         ends services.exe, and every service, when the last ordinary Wine
         process exits."""
         booted, said = self.run("wineboot", "-i", timeout=180)
-        (self.drive_c / "Tools").mkdir(exist_ok=True)
-        key, name, value = SYSTEM_PATH
-        path_set, _ = self.run("reg", "add", key, "/v", name, "/t", "REG_EXPAND_SZ", "/d", value, "/f")
+        path_set, _ = self.run("reg", "add", *SYSTEM_PATH)
         self._server(("-w", 60), ("-p", 10))
         # Starts services.exe and the prefix's own services and lets them
         # settle: a program started while one of them is still connecting
