@@ -79,10 +79,10 @@ SleepClock ReadSleepClock() {
 
 DWORD WINAPI MonitorWorker(LPVOID) {
     if (!SetUpDisplay()) return 0;
-    Sampler.ProcessorCount = CountProcessors();
-    PrimeProcessorTimes();
     BindSleepClock();
     ArmLateRedraws(Wake, GetTickCount(), ReadSleepClock());
+    Sampler.ProcessorCount = CountProcessors();
+    PrimeProcessorTimes();
 
     ScreenOp ops[MaxScreenOps];
     // The worker is idle from the end of one cycle's drawing to the moment
