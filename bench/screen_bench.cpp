@@ -26,6 +26,7 @@ static long DrawCycle(ScreenState& state, const char* top, const char* memory, i
 }
 
 int main() {
+    UioOut = uio_out;
     ScreenState state;
     ResetScreenState(state);
     const long first = DrawCycle(state, "12/07 10:00", " 512M", 23, 41);

@@ -63,6 +63,7 @@ namespace {
 // instructions that follow it are sent as LcdInitialise sends them.
 void StartDisplay(Hd44780& lcd, ScreenState& state) {
     Display = &lcd;
+    UioOut = uio_out;
     ModelReset(lcd);
     LastControl = 0;
     LcdSetFunction(1, 1, 0);

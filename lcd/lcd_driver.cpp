@@ -14,6 +14,7 @@ static void PauseMilliseconds(unsigned milliseconds) {
 #endif
 
 int16_t LastControl = 0;
+UioOutFunction UioOut = nullptr;
 
 // HD44780 instruction bytes (datasheet names).
 namespace {
@@ -38,11 +39,12 @@ int WidthSelector(int16_t width) {
 }   // namespace
 
 void LcdTransfer(int16_t byte, int16_t control, int16_t width) {
+    if (UioOut == nullptr) return;
     const int selector = WidthSelector(width);
     // The control lines keep their level between transfers, so they are only
     // written when the register select has to change.
-    if (control != LastControl) uio_out(1, control, 0);
-    uio_out(selector, byte, 1);
+    if (control != LastControl) UioOut(1, control, 0);
+    UioOut(selector, byte, 1);
     LastControl = control;
 }
 
@@ -71,8 +73,11 @@ void LcdSetCursor(int16_t column, int16_t row) {
 }
 
 // Power-on reset by instruction: the controller needs the 8-bit function set
-// three times with waits between, whatever state it was left in.
+// three times with waits between, whatever state it was left in. A box that
+// lost its supply lost the level of its control lines too, so the control
+// value counts as not written.
 void LcdInitialise() {
+    LastControl = 0;
     PauseMilliseconds(3);
     LcdWriteInstruction(ResetFunctionSet8Bit);
     PauseMilliseconds(6);

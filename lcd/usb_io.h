@@ -11,4 +11,10 @@
 #define USBIO_CALL
 #endif
 
-extern "C" int USBIO_CALL uio_out(int selector, int value, int latch);
+using UioOutFunction = int(USBIO_CALL*)(int selector, int value, int latch);
+
+// The library's uio_out, bound once before the monitor worker starts
+// (BindBoxLibrary in the service, a stand-in of their own in the tests), and
+// then only called. While nothing is bound, the driver's transfers go
+// nowhere.
+extern UioOutFunction UioOut;

@@ -9,5 +9,11 @@ int main() {
     char name[] = "MIREVO";
     SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     StartServiceCtrlDispatcherA(table);
+    // A worker stuck inside the box library (a driver may hold a request
+    // until the device answers) would keep the process, and the box open,
+    // after the service reported stopped. The process ends at once instead:
+    // TerminateProcess calls no library's detach routine, which could wait
+    // for that same call.
+    if (WorkerLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

@@ -43,15 +43,44 @@ void ReadTopText(char* topText) {
 // as at start. False when a stop request came in between.
 bool SetUpDisplay() {
     LcdInitialise();
-    if (QuitRequested()) return false;
-    DefineBarGlyphs();
+    ScreenOp ops[GlyphDefinitionOps];
+    const int count = PlanGlyphDefinition(ops);
+    for (int i = 0; i < count; ++i) {
+        if (QuitRequested()) return false;
+        DrawScreenOp(ops[i]);
+    }
     ResetScreenState(Screen);
     return true;
+}
+
+// The two counters of the sleep clock exist from Windows 7 on: they are
+// looked up by name, so that the program still starts on Windows XP, where
+// the idle-span rule alone tells a sleep.
+using TickCount64Function = ULONGLONG(WINAPI*)();
+using UnbiasedTimeFunction = BOOL(WINAPI*)(PULONGLONG);
+TickCount64Function TickCount64 = nullptr;
+UnbiasedTimeFunction UnbiasedTime = nullptr;
+
+void BindSleepClock() {
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return;
+    TickCount64 = reinterpret_cast<TickCount64Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetTickCount64")));
+    UnbiasedTime = reinterpret_cast<UnbiasedTimeFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "QueryUnbiasedInterruptTime")));
+}
+
+SleepClock ReadSleepClock() {
+    ULONGLONG unbiased = 0;
+    if (TickCount64 == nullptr || UnbiasedTime == nullptr || !UnbiasedTime(&unbiased)) return SleepClock{false, 0};
+    return SleepClockFrom(TickCount64(), unbiased);
 }
 }   // namespace
 
 DWORD WINAPI MonitorWorker(LPVOID) {
     if (!SetUpDisplay()) return 0;
+    BindSleepClock();
+    ArmLateRedraws(Wake, GetTickCount(), ReadSleepClock());
     Sampler.ProcessorCount = CountProcessors();
     PrimeProcessorTimes();
 
@@ -67,7 +96,7 @@ DWORD WINAPI MonitorWorker(LPVOID) {
         char memoryText[MemoryTextLength + 1];
         BuildMemoryText(memory.committedMegabytes, memoryText);
         SampleProcessorTimes();
-        if (FullRedrawDue(Wake, idleFrom, GetTickCount()) && !SetUpDisplay()) return 0;
+        if (FullRedrawDue(Wake, idleFrom, GetTickCount(), ReadSleepClock()) && !SetUpDisplay()) return 0;
         const int load = memory.memoryLoad > 100 ? 100 : static_cast<int>(memory.memoryLoad);
         const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0], load, ops);
         for (int i = 0; i < count; ++i) {

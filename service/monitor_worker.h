@@ -25,7 +25,8 @@ constexpr unsigned long RestOfPause(unsigned long waitResult, unsigned long wait
 
 // Thread procedure of the monitor worker: prepares the LCD, then once a
 // second shows date, time, committed memory and the two bars, writing only
-// what changed (and all of it again after the machine slept), until
+// what changed (and all of it again after the machine slept, and some seconds
+// and half a minute after each set-up for a box that is late), until
 // WorkerQuitEvent is set.
 DWORD WINAPI MonitorWorker(LPVOID parameter);
 #endif

@@ -103,11 +103,20 @@ void DrawScreenOp(const ScreenOp& op) {
         case OpSetCursor: LcdSetCursor(op.column, op.row); break;
         case OpPutText: LcdPutText(op.text); break;
         case OpWriteGlyph: LcdWriteData(op.glyph); break;
+        case OpSetGlyphAddress: LcdSetGlyphAddress(op.glyph); break;
     }
 }
 
+int PlanGlyphDefinition(ScreenOp* ops) {
+    int count = 0;
+    ops[count++] = ScreenOp{OpSetGlyphAddress, 0, 0, 0, nullptr};
+    for (uint8_t row : BarGlyphRows) ops[count++] = ScreenOp{OpWriteGlyph, 0, 0, row, nullptr};
+    AddCursor(ops, count, 0, 1);
+    return count;
+}
+
 void DefineBarGlyphs() {
-    LcdSetGlyphAddress(0);
-    for (uint8_t row : BarGlyphRows) LcdWriteData(row);
-    LcdSetCursor(0, 1);
+    ScreenOp ops[GlyphDefinitionOps];
+    const int count = PlanGlyphDefinition(ops);
+    for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
 }

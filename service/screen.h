@@ -28,12 +28,12 @@ struct ScreenState {
     int lastMemoryLevel;
 };
 
-enum ScreenOpKind : uint8_t { OpSetCursor, OpPutText, OpWriteGlyph };
+enum ScreenOpKind : uint8_t { OpSetCursor, OpPutText, OpWriteGlyph, OpSetGlyphAddress };
 
 struct ScreenOp {
     ScreenOpKind kind;
     int16_t column, row;   // OpSetCursor
-    int16_t glyph;         // OpWriteGlyph
+    int16_t glyph;         // OpWriteGlyph: a glyph code, or a glyph row in glyph RAM; OpSetGlyphAddress
     const char* text;      // OpPutText: points into the ScreenState's texts
 };
 
@@ -65,6 +65,11 @@ int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memory
 // Carries out one planned operation through the LCD driver.
 void DrawScreenOp(const ScreenOp& op);
 
-// Defines the three glyphs in character-generator RAM, then returns to
-// display addressing at row 1.
+// The definition of the three glyphs in character-generator RAM as
+// operations, so that a stop request can end it between any two transfers:
+// the glyph RAM address, the 24 rows, then back to display addressing at row 1.
+constexpr int GlyphDefinitionOps = 2 + 3 * GlyphRows;
+int PlanGlyphDefinition(ScreenOp* ops);
+
+// Defines the three glyphs, all operations in one go.
 void DefineBarGlyphs();

@@ -8,5 +8,10 @@ extern HANDLE WorkerQuitEvent;
 
 void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
 void WINAPI ControlHandler(DWORD control);
-void StopService();
+// Reports the stop and ends the worker; false when a stop came before, and
+// this request is to do nothing more.
+bool StopService();
 void ShowStoppedNotice();
+// True after a stop that the worker did not end in time: it is stuck inside
+// a call into the box library.
+bool WorkerLeftRunning();

@@ -1,5 +1,7 @@
-// When the monitor worker draws the whole display afresh: after the machine
-// slept.
+// When the monitor worker sets the display up and draws it whole afresh:
+// whenever the machine slept, and some seconds and again half a minute after
+// every set-up from scratch (the start, or the first redraw after a sleep),
+// for a box that comes up late.
 //
 // The USB box and the LCD behind it lose their supply while Windows sleeps,
 // hibernates, or "shuts down" with Fast Startup (which hibernates the session
@@ -7,9 +9,21 @@
 // back blank, with its display off and its glyphs gone. The worker wakes up
 // where it stopped and would write only what changed, so nothing would ever
 // draw the screen again. Windows does not tell a service of this kind that the
-// machine slept, but GetTickCount counts the time spent asleep: one idle span
-// of the worker that lasted far longer than its one-second pause means the
-// machine slept in it.
+// machine slept, but two clocks show it:
+// - GetTickCount counts the time spent asleep: one idle span of the worker
+//   that lasted far longer than its one-second pause means the machine slept
+//   in it. This works on every Windows, but misses a sleep shorter than the
+//   span's limit and one that began during a call into the box library (a
+//   driver often holds the request until the device is back).
+// - From Windows 7 on, GetTickCount64 minus QueryUnbiasedInterruptTime (the
+//   time the machine was awake) grows only while the machine sleeps: it sees
+//   every sleep, wherever the worker was.
+//
+// The same loss happens at boot: an auto-start service may start before
+// Windows has brought the USB devices up, and what the set-up sent before the
+// box was there reached nothing. After a wake, too, the box can take some
+// seconds to come back. Hence the redraws that follow every set-up from
+// scratch.
 #pragma once
 #include <cstdint>
 
@@ -20,16 +34,38 @@
 // ten seconds on every kind of machine.
 constexpr uint32_t SleepGap = 10000;
 
-// After a wake the box can take some seconds to come back on the USB, and
-// what was written before it did is lost: the whole screen is drawn once
-// more this long after the first redraw.
-constexpr uint32_t SecondRedrawDelay = 5000;
+// Time asleep (milliseconds) that the sleep clock must have gained since the
+// last cycle. Its two counters move in clock ticks of up to 16 ms and are
+// read a moment apart; no sleep and wake takes under a second.
+constexpr uint64_t SleepClockGap = 1000;
 
-// What the worker remembers of the last wake.
-struct WakeWatch {
-    bool secondRedrawPending;
-    uint32_t firstRedrawAt;   // GetTickCount of the first redraw after the wake
+// The redraws after a set-up from scratch, in milliseconds after it: one for
+// a box that is some seconds late, one for a box that takes longer.
+constexpr uint32_t LateBoxRedraws[] = {5000, 30000};
+constexpr int LateBoxRedrawCount = sizeof LateBoxRedraws / sizeof LateBoxRedraws[0];
+
+// One reading of the sleep clock: the milliseconds the machine has spent
+// asleep since it started, where Windows can tell (Windows 7 and later).
+struct SleepClock {
+    bool known;
+    uint64_t asleep;
 };
+
+// The sleep clock from GetTickCount64 (milliseconds, sleep included) and
+// QueryUnbiasedInterruptTime (100-nanosecond units, sleep left out).
+constexpr SleepClock SleepClockFrom(uint64_t tickCount64, uint64_t unbiasedTime) {
+    return {true, tickCount64 - unbiasedTime / 10000};
+}
+
+// What the worker remembers between cycles.
+struct WakeWatch {
+    uint32_t setUpAt;      // GetTickCount of the last set-up from scratch
+    int lateRedrawsDone;   // of LateBoxRedraws, since then
+    SleepClock lastSleepClock;
+};
+
+// Called once, with the start's set-up done at `now`.
+constexpr void ArmLateRedraws(WakeWatch& watch, uint32_t now, SleepClock clock) { watch = {now, 0, clock}; }
 
 // True when the time from idleFrom to now (both GetTickCount readings) shows
 // a sleep. The counter wraps to 0 after 49.7 days; the unsigned difference is
@@ -38,19 +74,30 @@ constexpr bool SleptBetween(uint32_t idleFrom, uint32_t now) {
     return static_cast<uint32_t>(now - idleFrom) >= SleepGap;
 }
 
-// Called once a cycle with the idle span that ended now: true when this
-// cycle sets the display up and draws everything afresh, either because the
-// machine slept in the span or because the second redraw after a wake is
-// due. A new sleep before the second redraw starts the wait for it again.
-constexpr bool FullRedrawDue(WakeWatch& watch, uint32_t idleFrom, uint32_t now) {
-    if (SleptBetween(idleFrom, now)) {
-        watch.secondRedrawPending = true;
-        watch.firstRedrawAt = now;
+// True when the sleep clock gained a sleep between two readings. A reading
+// that lies behind the one before (the two counters read a tick apart) is none.
+constexpr bool SleptBySleepClock(SleepClock before, SleepClock now) {
+    return before.known && now.known && now.asleep >= before.asleep + SleepClockGap;
+}
+
+// Called once a cycle with the idle span that ended now and the sleep clock
+// read then: true when this cycle sets the display up and draws everything
+// afresh, either because the machine slept since the last cycle (a set-up
+// from scratch, which arms the late redraws again) or because a late redraw
+// is due. Late redraws that a long stall let pass are made up by one.
+constexpr bool FullRedrawDue(WakeWatch& watch, uint32_t idleFrom, uint32_t now, SleepClock clock) {
+    const bool slept = SleptBetween(idleFrom, now) || SleptBySleepClock(watch.lastSleepClock, clock);
+    watch.lastSleepClock = clock;
+    if (slept) {
+        watch.setUpAt = now;
+        watch.lateRedrawsDone = 0;
         return true;
     }
-    if (watch.secondRedrawPending && static_cast<uint32_t>(now - watch.firstRedrawAt) >= SecondRedrawDelay) {
-        watch.secondRedrawPending = false;
-        return true;
+    bool due = false;
+    while (watch.lateRedrawsDone < LateBoxRedrawCount &&
+           static_cast<uint32_t>(now - watch.setUpAt) >= LateBoxRedraws[watch.lateRedrawsDone]) {
+        ++watch.lateRedrawsDone;
+        due = true;
     }
-    return false;
+    return due;
 }

@@ -7,7 +7,9 @@ process stood still for a long while (SIGSTOP, then SIGCONT). The service
 must set the LCD up, define its glyphs and draw both rows again with the
 bytes a fresh start sends, and draw all of it once more some seconds later;
 a short freeze draws nothing afresh, and neither does a power loss without
-any gap (that one needs the service restarted, as the notes say).
+any gap (that one needs the service restarted, as the notes say). A box that
+comes up late at boot is played by a power loss just after the first screen:
+the redraws armed at the start, 5 s and 30 s after it, bring it back.
 """
 import contextlib
 import os
@@ -87,9 +89,37 @@ def redraws(calls):
     return [cycle for cycle in transfers.cycles(calls) if cycle.instructions[:1] == [transfers.RESET]]
 
 
+def whole_screen(files, glyphs):
+    """Whether the display is on and shows both texts and the glyphs dot for dot."""
+    with contextlib.suppress(OSError, AssertionError, ValueError, KeyError):
+        shown = lcd.Display(files.state)
+        return shown.on and re.fullmatch(ROW0, shown.text(0)) and shown.glyphs == glyphs
+    return False
+
+
+def late_box_redraws_over(files):
+    """Waits until the start's set-up and the two redraws armed with it are in the log."""
+    assert until(40, lambda: len(redraws(lcd.transfers(files.log))) >= 3, 0.5), "no redraws 5 s and 30 s after start"
+
+
+def test_display_returns_when_the_box_comes_up_late(running):
+    files, _, fresh, fresh_glyphs = running
+    for armed in (5, 30):
+        power_off(files)
+        lost = time.monotonic()
+        assert until(armed + 10, lambda: whole_screen(files, fresh_glyphs), 0.2), f"{lcd.Display(files.state).rows}"
+        print(f"\nlate box: the whole screen {time.monotonic() - lost:.1f} s after the power loss")
+    # Each came back through a set-up that drew both texts and both bars whole.
+    drawn = redraws(lcd.transfers(files.log))
+    assert len(drawn) == 3, f"{len(drawn)} set-ups"
+    for cycle in drawn[1:]:
+        check_drawing(cycle, fresh, f"in the redraw {cycle.ms - fresh.ms} ms after the start")
+
+
 @pytest.mark.parametrize("freeze", [0, 4], ids=["no_gap", "short_freeze"])
 def test_no_redraw_without_a_sleep(running, freeze):
     files, pid, _, _ = running
+    late_box_redraws_over(files)
     power_off(files)
     logged = frozen(pid, freeze, files.log) if freeze else len(lcd.transfers(files.log))
     time.sleep(2.5)
@@ -101,15 +131,13 @@ def test_no_redraw_without_a_sleep(running, freeze):
 
 def test_display_returns_after_a_sleep(running):
     files, pid, fresh, fresh_glyphs = running
+    late_box_redraws_over(files)
     power_off(files)
     logged = frozen(pid, 12, files.log)
 
     # Within two cycles the whole screen is there again.
-    def whole_screen():
-        with contextlib.suppress(OSError, AssertionError, ValueError, KeyError):
-            shown = lcd.Display(files.state)
-            return display_on(files) and re.fullmatch(ROW0, shown.text(0)) and shown.glyphs == fresh_glyphs
-    assert until(60, whole_screen), f"display after the wake: on {display_on(files)}, {lcd.Display(files.state).rows}"
+    assert until(60, lambda: whole_screen(files, fresh_glyphs)), \
+        f"display after the wake: on {display_on(files)}, {lcd.Display(files.state).rows}"
 
     # And a second time about five seconds later, as the box may come back late.
     until(60, lambda: len(redraws(lcd.transfers(files.log)[logged:])) >= 2, 0.2)

@@ -36,6 +36,11 @@ SETTINGS = (("HKCU\\Software\\Wine\\Fonts\\Replacements", "ＭＳ Ｐゴシッ�
             # No window manager runs on the private X server: a window that Wine
             # takes for managed waits 2 s at every hiding for one to answer.
             ("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N"))
+# The system PATH as Wine makes it, and C:\Tools, a folder that a test may put
+# a library into: services take the PATH when the prefix's session starts.
+SYSTEM_PATH = ("HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment", "/v", "PATH", "/t",
+               "REG_EXPAND_SZ", "/d", r"%SystemRoot%\system32;%SystemRoot%;%SystemRoot%\system32\wbem;"
+               r"%SystemRoot%\system32\WindowsPowershell\v1.0;C:\Tools", "/f")
 
 
 def until(seconds, check, step=0.1):
@@ -91,6 +96,7 @@ class Prefix:
         ends services.exe, and every service, when the last ordinary Wine
         process exits."""
         booted, said = self.run("wineboot", "-i", timeout=180)
+        path_set, _ = self.run("reg", "add", *SYSTEM_PATH)
         self._server(("-w", 60), ("-p", 10))
         # Starts services.exe and the prefix's own services and lets them
         # settle: a program started while one of them is still connecting
@@ -106,8 +112,8 @@ class Prefix:
             raise RuntimeError(f"{self.arch} prefix did not boot: wineboot exits {booted} ({said[-200:]!r}), "
                                f"cmd exits {rc} ({out[-200:]!r})")
         added = [self.run("reg", "add", key, "/v", name, "/d", value, "/f") for key, name, value in SETTINGS]
-        if any(rc != 0 for rc, _ in added):
-            raise RuntimeError(f"{self.arch} prefix: reg add gave {added}")
+        if path_set != 0 or any(rc != 0 for rc, _ in added):
+            raise RuntimeError(f"{self.arch} prefix: reg add gave {path_set} for PATH, {added}")
 
     def end(self):
         self._server(("-k", 10), ("-w", 20))

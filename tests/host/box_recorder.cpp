@@ -6,13 +6,16 @@
 std::vector<BoxCall> RecordedCalls;
 Hd44780 RecordedDisplay;
 
-extern "C" int uio_out(int selector, int value, int latch) {
+namespace {
+int RecordCall(int selector, int value, int latch) {
     RecordedCalls.push_back({selector, value, latch});
     ModelBoxCall(RecordedDisplay, selector, value, latch);
     return 0;
 }
+}   // namespace
 
 void ResetBox() {
+    UioOut = RecordCall;
     RecordedCalls.clear();
     ModelReset(RecordedDisplay);
     LastControl = 0;

@@ -15,6 +15,7 @@ struct BoxCall {
 extern std::vector<BoxCall> RecordedCalls;
 extern Hd44780 RecordedDisplay;
 
-// Clears the record, powers the model on and forgets the last control value.
+// Binds the driver to the recorder, clears the record, powers the model on
+// and forgets the last control value.
 void ResetBox();
 int CountByteWrites();
