@@ -14,7 +14,7 @@ MIB = 1024 * 1024
 # A sample every 20 ms; the probe's clock moves in 16 ms steps (Wine updates
 # the tick count of all its processes that often).
 PERIOD_MS, TICK_MS = 20, 16
-Sample = collections.namedtuple("Sample", "at idle busy avail phys commit")
+Sample = collections.namedtuple("Sample", "at to idle busy avail phys commit")
 
 
 class Watch:
@@ -30,7 +30,7 @@ class Watch:
     def samples(self):
         text = self.path.read_text(errors="replace")
         found = [Sample(*map(int, m.groups())) for m in re.finditer(
-            r"^at (\d+) idle (\d+) busy (\d+) avail (\d+) phys (\d+) commit (\d+)$", text, re.M)]
+            r"^at (\d+) to (\d+) idle (\d+) busy (\d+) avail (\d+) phys (\d+) commit (\d+)$", text, re.M)]
         assert len(found) >= 10, f"system_probe watch gave {len(found)} samples: {text[:300]!r}"
         return found
 
@@ -41,18 +41,18 @@ class Watch:
 
 def around(samples, start, end, gap_ms=100):
     """The samples that show what the machine did from start to end (ms on
-    the probe's clock): the last one before it, every one in it, the first
-    one after it, with a tick's slack on both sides. None where the probe did
-    not watch it all: no sample on one side, or two samples more than gap_ms
-    apart (a process stalled on a loaded machine), so a change could have
-    come and gone unseen between them."""
-    times = [s.at for s in samples]
-    first = bisect.bisect_right(times, start - TICK_MS) - 1
-    last = bisect.bisect_left(times, end + TICK_MS)
+    the probe's clock): the last one read before it, every one in it, the
+    first one read after it; a sample was read between its two times, up to
+    a tick (16 ms) after the second. None where the probe did not watch it
+    all: no sample on one side, or two samples that may have been read more
+    than gap_ms apart (a process stalled on a loaded machine), so a change
+    could have come and gone unseen between them."""
+    first = bisect.bisect_right([s.to + TICK_MS for s in samples], start) - 1
+    last = bisect.bisect_left([s.at for s in samples], end + TICK_MS)
     if first < 0 or last >= len(samples):
         return None
     seen = samples[first:last + 1]
-    return seen if all(b.at - a.at <= gap_ms for a, b in zip(seen, seen[1:])) else None
+    return seen if all(b.to + TICK_MS - a.at <= gap_ms for a, b in zip(seen, seen[1:])) else None
 
 
 @contextlib.contextmanager

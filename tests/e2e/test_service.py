@@ -106,7 +106,8 @@ def judge(cycle, before, samples):
     mib = [s.commit // machine.MIB for s in memory]
     shown = cycle.rows[0][11:].decode("ascii", "replace")
     if shown not in {memory_text(mb) for mb in range(min(mib) - 1, max(mib) + 2)}:
-        faults.append(f"shows {shown!r}; commit MiB {min(mib)}-{max(mib)}")
+        faults.append(f"shows {shown!r}; commit MiB {min(mib)}-{max(mib)} read at "
+                      f"{[(s.at, s.commit // machine.MIB) for s in memory]} for {read}")
     # Windows' memory load is a whole percentage of physical memory in use;
     # a point either way for how it rounds.
     loads = [100 * (s.phys - s.avail) / s.phys for s in memory]

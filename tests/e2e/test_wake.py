@@ -9,7 +9,8 @@ bytes a fresh start sends, and draw all of it once more some seconds later;
 a short freeze draws nothing afresh, and neither does a power loss without
 any gap (that one needs the service restarted, as the notes say). A box that
 comes up late at boot is played by a power loss just after the first screen:
-the redraws armed at the start, 5 s and 30 s after it, bring it back.
+the redraw armed at the start, 5 s after it, brings it back (the one 30 s
+after it, armed the same way, is left to the host tests of the rule).
 """
 import contextlib
 import os
@@ -97,41 +98,36 @@ def whole_screen(files, glyphs):
     return False
 
 
-def late_box_redraws_over(files):
-    """Waits until the start's set-up and the two redraws armed with it are in the log."""
-    assert until(40, lambda: len(redraws(lcd.transfers(files.log))) >= 3, 0.5), "no redraws 5 s and 30 s after start"
-
-
 def test_display_returns_when_the_box_comes_up_late(running):
     files, _, fresh, fresh_glyphs = running
-    for armed in (5, 30):
-        power_off(files)
-        lost = time.monotonic()
-        assert until(armed + 10, lambda: whole_screen(files, fresh_glyphs), 0.2), f"{lcd.Display(files.state).rows}"
-        print(f"\nlate box: the whole screen {time.monotonic() - lost:.1f} s after the power loss")
-    # Each came back through a set-up that drew both texts and both bars whole.
+    power_off(files)
+    lost = time.monotonic()
+    assert until(30, lambda: whole_screen(files, fresh_glyphs), 0.2), f"{lcd.Display(files.state).rows}"
+    print(f"\nlate box: the whole screen {time.monotonic() - lost:.1f} s after the power loss")
+    # It came back through a set-up 5 s after the start's that drew both
+    # texts and both bars whole.
     drawn = redraws(lcd.transfers(files.log))
-    assert len(drawn) == 3, f"{len(drawn)} set-ups"
-    for cycle in drawn[1:]:
-        check_drawing(cycle, fresh, f"in the redraw {cycle.ms - fresh.ms} ms after the start")
+    assert len(drawn) == 2 and 5000 <= drawn[1].ms - fresh.ms < 30000, f"set-ups {[c.ms for c in drawn]}"
+    check_drawing(drawn[1], fresh, f"in the redraw {drawn[1].ms - fresh.ms} ms after the start")
 
 
 @pytest.mark.parametrize("freeze", [0, 4], ids=["no_gap", "short_freeze"])
 def test_no_redraw_without_a_sleep(running, freeze):
-    files, pid, _, _ = running
-    late_box_redraws_over(files)
+    files, pid, fresh, _ = running
     power_off(files)
     logged = frozen(pid, freeze, files.log) if freeze else len(lcd.transfers(files.log))
     time.sleep(2.5)
     after = lcd.transfers(files.log)[logged:]
-    assert display_on(files) is False and not any(lcd.Display(files.state).glyphs), \
+    # Nothing sets the display up again but a redraw armed 30 s after the
+    # start or a wake, should this run reach one.
+    armed = [cycle for cycle in redraws(after) if cycle.ms >= fresh.ms + 30000][:1]
+    assert [cycle for cycle in redraws(after) if cycle not in armed] == [], f"{freeze} s frozen: set up again"
+    assert display_on(files) is bool(armed) and any(lcd.Display(files.state).glyphs) is bool(armed), \
         f"{freeze} s frozen: the display came back ({[call[2:] for call in after][:40]}...)"
-    assert not redraws(after), f"{freeze} s frozen: set up again"
 
 
 def test_display_returns_after_a_sleep(running):
     files, pid, fresh, fresh_glyphs = running
-    late_box_redraws_over(files)
     power_off(files)
     logged = frozen(pid, 12, files.log)
 

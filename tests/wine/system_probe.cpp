@@ -3,7 +3,9 @@
 //   system_probe.exe watch <interval ms> <samples>
 //     the machine's figures, one line a sample, with the time on the same
 //     clock as the stand-in box library's transfer log (GetTickCount64):
-//     "at <ms> idle <100 ns> busy <100 ns> avail <bytes> phys <bytes> commit <bytes>".
+//     "at <ms> to <ms> idle <100 ns> busy <100 ns> avail <bytes> phys <bytes> commit <bytes>",
+//     the readings taken between the two times (a process can stall between
+//     reading the clock and reading the figures).
 //     Processor times come from GetSystemTimes (not the query the service
 //     uses), summed over every processor. The memory figures come fresh from
 //     the system's performance record at every sample: GlobalMemoryStatusEx,
@@ -62,8 +64,8 @@ int PrintFigures(DWORD interval, int samples) {
         std::memset(performance, 0, sizeof performance);
         query(2, performance, sizeof performance, nullptr);
         // Kernel time includes idle time.
-        std::printf("at %llu idle %llu busy %llu avail %llu phys %llu commit %llu\n", at, Ticks(idle),
-                    Ticks(kernel) + Ticks(user) - Ticks(idle), page * FieldAt(performance, 44), physical,
+        std::printf("at %llu to %llu idle %llu busy %llu avail %llu phys %llu commit %llu\n", at, GetTickCount64(),
+                    Ticks(idle), Ticks(kernel) + Ticks(user) - Ticks(idle), page * FieldAt(performance, 44), physical,
                     page * FieldAt(performance, 48));
         std::fflush(stdout);
     }
