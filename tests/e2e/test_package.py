@@ -185,8 +185,7 @@ class Machine:
         self.outside = work / "home"    # the user's menu folders, outside the prefix
         self.tools = prefix.drive_c / "package-tools"
         self.tools.mkdir(exist_ok=True)
-        for program in ("tests/wine/drelom_client.exe", "tests/wine/version_check.exe"):
-            shutil.copy(prefix.build / program, self.tools)
+        shutil.copy(prefix.build / "tests/wine/drelom_client.exe", self.tools)
         for name, path in packages.items():
             shutil.copy(path, self.tools / f"{name}.msi")
         self.times = {}
@@ -232,10 +231,7 @@ class Machine:
         return sorted((k.get("DisplayName"), k.get("DisplayVersion")) for k in self.entries())
 
     def version(self, program):
-        rc, out = self.prefix.run("version_check.exe", f"{self.windows_folder}\\{program}", cwd=self.tools)
-        found = re.search(r"^fixed (\S+) ", out, re.M)
-        assert rc == 0 and found, f"version_check {program}: exit {rc}, {out!r}"
-        return found[1]
+        return test_release.file_version(test_release.pefile.PE(data=(self.folder / program).read_bytes()))
 
     def service_pids(self):
         """The Linux pids of the service's process, once there is one only

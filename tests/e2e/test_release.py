@@ -2,7 +2,7 @@
 
 Its files and text files, the Windows its programs need (imports against
 package/allowed-imports.txt, the version fields of their headers), their
-hardening (random base with relocations, no-execute data, Remote Desktop
+version resources as Explorer shows them, their hardening (random base with relocations, no-execute data, Remote Desktop
 aware, stripped), DRELOM.exe's manifest asking for administrator rights, and
 install notes that put the programs where only administrators can write.
 
@@ -160,6 +160,31 @@ def test_program_header_asks_for_windows_xp_and_is_hardened(images, program):
                 for name in (s.Name.rstrip(b"\0").decode() for s in images[program].sections)]
     assert header.NumberOfSymbols == 0 and not [s for s in sections if s.startswith((".debug", ".zdebug"))], \
         f"symbols or debugging sections left: {sections}"
+
+
+DESCRIPTIONS = {"MIREVO.exe": "LCD システムモニター サービス", "DRELOM.exe": "LCD システムモニター サービス設定"}
+
+
+def file_version(image):
+    """The fixed file version of a program's version resource: "1.0.0.0"."""
+    fixed = image.VS_FIXEDFILEINFO[0]
+    return ".".join(str(n) for n in (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                                     fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF))
+
+
+@pytest.mark.parametrize("program", PROGRAMS)
+def test_version_resource_is_japanese(images, program):
+    # One string table, Japanese in code page 932 (block 041103a4), which
+    # Windows shows on the file's Details tab.
+    info = {entry.Key: entry for entry in images[program].FileInfo[0]}
+    tables = info[b"StringFileInfo"].StringTable
+    strings = {key.decode(): value.decode() for key, value in tables[0].entries.items()}
+    assert (file_version(images[program]), [table.LangID for table in tables], info[b"VarFileInfo"].Var[0].entry) == \
+        (f"{VERSION}.0", [b"041103a4"], {b"Translation": "0x0411 0x03a4"})
+    assert {k: strings.get(k) for k in ("FileVersion", "ProductVersion", "OriginalFilename", "InternalName",
+                                        "FileDescription", "ProductName")} == {
+        "FileVersion": VERSION, "ProductVersion": VERSION, "OriginalFilename": program,
+        "InternalName": program[:-4], "FileDescription": DESCRIPTIONS[program], "ProductName": "LCD システムモニター"}
 
 
 def manifests(image):
