@@ -17,7 +17,7 @@ esac
 # signing included, goes to build/build.log.
 mkdir -p "$top/build"
 log="$top/build/build.log"
-echo "Building (about 1.5 minutes the first time; the whole output goes to build/build.log) ..."
+echo "Building (a minute or two the first time; the whole output goes to build/build.log) ..."
 if ! "$top/scripts/build.sh" 2>&1 | tee "$log" | sed -u -n 's/^build.sh: /  /p'; then
     tail -n 30 "$log"
     echo "The build failed; build/build.log has its whole output."
