@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Shows the emulated 16x2 LCD, or writes pictures of it.
 
-    lcdview.py <lcd-state.txt> [--label TEXT] [--once]   live in the terminal (Ctrl-C ends)
+    lcdview.py <lcd-state.txt> [--label TEXT] [--note TEXT]... [--once]
+                                                         live in the terminal (Ctrl-C ends)
     lcdview.py <lcd-state.txt> --png <out.png>           a picture of the display now
     lcdview.py <lcd-transfers.log> --gif <out.gif>       the run replayed, a frame a monitor cycle
     --colours yellow-green|blue                          the module's colours for --png and --gif
@@ -90,8 +91,9 @@ def text_box(screen, ascii_only=False):
     return lines
 
 
-def view(path, label, why_not):
-    """The whole view: the picture (or the text box and why) and the figures."""
+def view(path, label, why_not, notes=()):
+    """The whole view: the picture (or the text box and why), the figures and
+    the notes below them."""
     try:
         screen, calls = lcdpicture.read_state(path)
     except (OSError, ValueError):
@@ -100,10 +102,10 @@ def view(path, label, why_not):
     lines = text_box(screen, ascii_only) + [f"(text box: {why_not})"] if why_not else braille_box(screen)
     figures = [label] if label else []
     figures += [f"transfers: {calls}", "display off" if not screen.display_on else "", "Ctrl-C ends"]
-    return "\n".join(lines + ["   ".join(figure for figure in figures if figure)])
+    return "\n".join(lines + ["   ".join(figure for figure in figures if figure)] + list(notes))
 
 
-def live(path, label, once):
+def live(path, label, once, notes=()):
     out = sys.stdout
     # A terminal that cannot show katakana gets '?'.
     out.reconfigure(encoding=terminal_encoding(), errors="replace")
@@ -125,8 +127,9 @@ def live(path, label, once):
             seen = now_seen
             term = os.environ.get("TERM", "")
             # Shown once, the view moves no cursor: a pipe takes the dots as well.
-            why_not = why_no_dots(term, terminal_encoding(), once or out.isatty(), size.columns, size.lines)
-            screen = view(path, label, why_not)
+            why_not = why_no_dots(term, terminal_encoding(), once or out.isatty(), size.columns,
+                                  size.lines - len(notes))
+            screen = view(path, label, why_not, notes)
             if screen == WAITING:
                 seen = None
             if once:
@@ -157,6 +160,7 @@ def main():
     parser.add_argument("--gif", help="write an animated GIF replayed from the transfer log")
     parser.add_argument("--colours", choices=sorted(lcdpicture.COLOURS), default=lcdpicture.DEFAULT_COLOURS)
     parser.add_argument("--label", default="", help="shown beside the transfer count (which build runs)")
+    parser.add_argument("--note", action="append", default=[], help="a line shown below the view")
     parser.add_argument("--once", action="store_true", help="show the display once and end")
     args = parser.parse_args()
     try:
@@ -167,7 +171,7 @@ def main():
             lcdreplay.save_gif(frames, args.gif, args.colours)
             print(f"{len(frames)} frames, {os.path.getsize(args.gif)} bytes: {args.gif}")
         else:
-            live(args.source, args.label, args.once)
+            live(args.source, args.label, args.once, args.note)
     except (OSError, ValueError) as error:
         print(f"lcdview: {error}", file=sys.stderr)
         return 1

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Makes the README's pictures of the display from a run of the real service.
+"""Makes the pictures of the display in README.md and docs/ from a run of the real service.
 
 Boots a fresh Wine prefix of its own, registers and starts MIREVO.exe with
 the emulated LCD, loads the machine (busy processes and memory held, sized

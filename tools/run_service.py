@@ -3,9 +3,15 @@
 control manager against the emulated LCD, the display shown live until
 Ctrl-C; then the service is stopped and deleted.
 
-Runs the win32 build where the host runs 32-bit programs, else the win64
+    tools/run_service.py [--busy]
+
+--busy keeps every processor busy and holds memory for the first 30 s of the
+view, so that both bar graphs rise (and then fall), with the end-to-end
+tests' own load helpers. Runs the win32 build where the host runs 32-bit programs, else the win64
 one; LCDMON_ARCH=win32 or win64 forces one. The prefix is kept in
 build/wineprefix-<arch>."""
+import argparse
+import contextlib
 import os
 import re
 import signal
@@ -14,8 +20,17 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import machine  # noqa: E402
 import wine  # noqa: E402
 from programs import Installed, Service  # noqa: E402
+
+# What the rows show, under the live view. A bar shows its first cell at 7 %
+# (16 cells for 100 %), so on an idle machine row 2 is empty.
+LEGEND = ["row 1: month/day hour:minute, then the committed memory in MB",
+          "       (from 1000 MB on it runs into the time: 12/08 23:371855M)",
+          "row 2: processor usage (lower stripe) and memory load (upper stripe),",
+          "       16 cells for 100 %, the first cell from 7 %"]
+BUSY_SECONDS, BUSY_MEMORY_LOAD = 30, 25
 
 
 def choose_architecture():
@@ -45,7 +60,47 @@ def why_not_running(prefix):
     return f"state {state}, Win32 exit code {win32}, service exit code {specific}"
 
 
+@contextlib.contextmanager
+def machine_load():
+    """Every processor busy and memory held up to a memory load of
+    BUSY_MEMORY_LOAD %, released when the block ends; gives the line that
+    says so under the view."""
+    used = machine.meminfo("MemTotal") - machine.meminfo("MemAvailable")
+    with machine.memory_held(BUSY_MEMORY_LOAD, used) as cannot, machine.busy_processors():
+        yield (f"--busy: every processor busy for the first {BUSY_SECONDS} s; no memory held: {cannot}" if cannot
+               else f"--busy: every processor busy and the memory load at {BUSY_MEMORY_LOAD} % "
+                    f"for the first {BUSY_SECONDS} s")
+
+
+def show(files, arch, busy):
+    """The live view until Ctrl-C, the machine loaded for its first seconds with busy."""
+    def start_viewer(notes):
+        notes = LEGEND + notes
+        viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state),
+                                   "--label", f"{arch} build"] + [a for note in notes for a in ("--note", note)])
+        signal.signal(signal.SIGTERM, lambda *_: viewer.terminate())
+        return viewer
+    viewer = None
+    try:
+        if busy:
+            with machine_load() as note:
+                viewer = start_viewer([note])
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    viewer.wait(BUSY_SECONDS)
+        else:
+            viewer = start_viewer(["scripts/run.sh --busy makes the bars move."])
+        viewer.wait()
+    except KeyboardInterrupt:
+        if viewer:
+            viewer.terminate()
+            viewer.wait()
+
+
 def main():
+    parser = argparse.ArgumentParser(description="MIREVO under Wine with the emulated LCD, shown live.")
+    parser.add_argument("--busy", action="store_true",
+                        help=f"keep every processor busy and hold memory for the first {BUSY_SECONDS} s")
+    busy = parser.parse_args().busy
     arch, line = choose_architecture()
     print(line, flush=True)
     if arch is None:
@@ -65,19 +120,13 @@ def main():
         prefix.sc("start", "MIREVO")
         if not prefix.wait_for_state("MIREVO", "RUNNING", 10):
             print(f"The service did not start: {why_not_running(prefix)}")
-            # Run directly, the program ends at once with the loader's code
-            # when it cannot start at all (0x35: a DLL it needs is missing).
+            # Run directly, the program ends with 0 once Wine's dispatcher
+            # gives up (about 10 s), or with the loader's code when Windows
+            # cannot load it at all (0x35: a DLL it imports is missing).
             rc, _ = files.run("MIREVO.exe", timeout=15)
             print(f"Run directly, MIREVO.exe exits {'after 15 s' if rc is None else f'with {rc} ({rc:#x})'}.")
             return 1
-        viewer = subprocess.Popen([sys.executable, str(wine.TOP / "tools" / "lcdview.py"), str(files.state),
-                                   "--label", f"{arch} build"])
-        signal.signal(signal.SIGTERM, lambda *_: viewer.terminate())
-        try:
-            viewer.wait()
-        except KeyboardInterrupt:
-            viewer.terminate()
-            viewer.wait()
+        show(files, arch, busy)
         return 0
     finally:
         service.remove()
