@@ -26,9 +26,12 @@ def test_service_survives_a_faulty_box(prefix, mode):
         calls = lcd.transfers(files.log)
         if mode == "fail":
             assert calls == [] and not files.state.exists(), f"box 'fail' took {len(calls)} calls"
-        else:   # the log's clock moves in 16 ms steps
-            gaps = [b.ms - a.ms for a, b in zip(calls, calls[1:])]
-            assert min(gaps) >= 50 - 16, f"box 'stall 50' took calls {min(gaps)} ms apart"
+        else:
+            # The log's clock is Wine's tick, which its server moves on every
+            # 16 ms and, on a loaded machine, now and then later: one stamp
+            # can lag, so the calls are timed over the whole run.
+            span = calls[-1].ms - calls[0].ms
+            assert span >= 50 * (len(calls) - 1) - 100, f"box 'stall 50' took {len(calls)} calls in {span} ms"
         service.stop()   # within the wait hint it reports
         assert prefix.gone_within(files.service_pattern, 30), f"box '{mode}': process left behind"
         latency, returned = files.drive("shutdown", 1700)
