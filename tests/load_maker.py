@@ -46,6 +46,8 @@ def main():
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    # Ended by a signal, it ends its workers too (through the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     workers = [multiprocessing.Process(target=churn_memory, args=(args.mib, args.per_second), daemon=True),
                multiprocessing.Process(target=keep_busy, args=(args.busy,), daemon=True)]
     for worker in workers:
