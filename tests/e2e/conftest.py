@@ -58,7 +58,11 @@ def arch_of(item):
 def pytest_collection_modifyitems(config, items):
     # All of one architecture's tests together, in file order: a session
     # fixture of another parameter would end the prefix and boot it again.
-    items.sort(key=lambda item: (WANTED + (None,)).index(arch_of(item)))
+    # Within it each file whole and its tests as written, each test's cases
+    # together: pytest groups the cases of parametrized tests by their value
+    # across files, which would end a file's module fixture (its running
+    # service) and start it afresh in the middle.
+    items.sort(key=lambda item: ((WANTED + (None,)).index(arch_of(item)), item.location[0], item.location[1]))
     win32_runs = "win32" in WANTED and not CANNOT_RUN.get("win32")
     for item in items:
         arch = arch_of(item)

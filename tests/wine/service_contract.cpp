@@ -6,8 +6,8 @@
 // middle of the service's pause between two cycles: 300 to 600 ms after the
 // last call the log shows. It prints
 //   "running type <hex> state <n> accepts <hex>"     QueryServiceStatus before
-//   "stop <0|1> at <ms> state <n> checkpoint <n> hint <ms> accepts <hex>"
-//        ControlService's result, when it was asked (GetTickCount64, the clock
+//   "stop <0|1> error <n> at <ms> state <n> checkpoint <n> hint <ms> accepts <hex>"
+//        ControlService's result and error, when it was asked (GetTickCount64, the clock
 //        of the stand-in box library's transfer log) and the status it returned
 //   "pending <n> highest checkpoint <n>"  STOP_PENDING readings seen while polling
 //   "stopped <ms> exit <win32 code> <service code>"   or "not stopped <ms>"
@@ -65,8 +65,9 @@ int main(int argc, char** argv) {
     SERVICE_STATUS stopping = {};
     const ULONGLONG askedAt = GetTickCount64();
     const BOOL accepted = ControlService(service, SERVICE_CONTROL_STOP, &stopping);
-    std::printf("stop %d at %llu state %lu checkpoint %lu hint %lu accepts %#lx\n", accepted ? 1 : 0, askedAt,
-                stopping.dwCurrentState, stopping.dwCheckPoint, stopping.dwWaitHint, stopping.dwControlsAccepted);
+    std::printf("stop %d error %lu at %llu state %lu checkpoint %lu hint %lu accepts %#lx\n", accepted ? 1 : 0,
+                accepted ? 0 : GetLastError(), askedAt, stopping.dwCurrentState, stopping.dwCheckPoint,
+                stopping.dwWaitHint, stopping.dwControlsAccepted);
 
     // Polled every 5 ms for up to 10 s: the wait hint is a promise about the
     // time between checkpoints, and the whole stop must stay inside it.
