@@ -10,7 +10,7 @@ import warnings
 from wine import until
 
 # Starts that Wine's manager refused and that were tried again, for the
-# whole run: every one is printed, and the soak reports the count.
+# whole run: every one is counted, and the soak reports the count.
 RETRIES = []
 # Wine runs a service's control handler on a thread of its own, not on the
 # one StartServiceCtrlDispatcher returns on: a handler that ends the service
