@@ -38,7 +38,7 @@ int main() {
     char top[TopTextLength + 1];
     char memory[MemoryTextLength + 1];
     for (int i = 0; i < 20000; ++i) {
-        BuildTopText("2026/12/07", i % 60 == 0 ? "10:02:00" : "10:01:00", top);
+        BuildTopText(12, 7, 10, i % 60 == 0 ? 2 : 1, top);
         BuildMemoryText(512 + (i % 7 == 0), memory);
         const auto start = std::chrono::steady_clock::now();
         DrawCycle(state, top, memory, 20 + i % 5, 41);

@@ -5,10 +5,6 @@
 // transfer, and after each cycle the display shows what the screen layout
 // says for the figures (tests/host/expected_screen.h, written apart from the
 // service).
-//
-// Texts are drawn up to their first NUL byte, as a failed date or time call
-// leaves them; the cells past that byte keep what an earlier cycle wrote and
-// are not compared.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,7 +18,6 @@
 #include "tests/host/expected_screen.h"
 
 namespace {
-constexpr int FormatBufferSize = 255;   // the worker's date and time buffers
 constexpr int Row1Address = 0x40;
 
 Hd44780* Display = nullptr;   // the model the box calls go to
@@ -82,28 +77,17 @@ int DrawCycle(ScreenState& state, const Figures& f) {
     return count;
 }
 
-// Date and time as the formatting calls leave the worker's buffers: well
-// formed from any numbers (so also months, hours or years of odd width),
-// any bytes at all, or untouched NULs after a failure.
+// The local time's figures as GetLocalTime gives them, or any 16-bit values
+// at all: a figure past 99 shows its last two digits.
 void TakeTopText(FuzzInput& input, Figures& f) {
-    char date[FormatBufferSize], time[FormatBufferSize];
-    std::memset(date, 0, sizeof date);
-    std::memset(time, 0, sizeof time);
-    switch (TakeByte(input) % 3) {
-        case 0:
-            std::snprintf(date, sizeof date, "%04u/%02u/%02u", unsigned(TakeUint16(input)), unsigned(TakeUint32(input)),
-                          unsigned(TakeByte(input)));
-            std::snprintf(time, sizeof time, "%02u:%02u:%02u", unsigned(TakeByte(input)), unsigned(TakeUint32(input)),
-                          unsigned(TakeByte(input)));
-            break;
-        case 1:
-            TakeBytes(input, reinterpret_cast<uint8_t*>(date), 10);
-            TakeBytes(input, reinterpret_cast<uint8_t*>(time), 8);
-            break;
-        default: break;
+    unsigned figures[4];
+    for (unsigned& figure : figures) figure = TakeUint16(input);
+    if (TakeByte(input) & 1) {
+        const unsigned range[] = {12, 31, 24, 60};
+        for (int i = 0; i < 4; ++i) figures[i] %= range[i];
     }
-    BuildTopText(date, time, f.top);
-    f.clock = ExpectedClockText(date, time);
+    BuildTopText(figures[0], figures[1], figures[2], figures[3], f.top);
+    f.clock = ExpectedClockText(figures[0] % 100, figures[1] % 100, figures[2] % 100, figures[3] % 100);
 }
 
 // A percentage: mostly near the 0..100 range, sometimes any int at all.

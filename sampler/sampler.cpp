@@ -70,18 +70,12 @@ void SampleProcessorTimes() {
 }
 
 // GlobalMemoryStatus caps its 32-bit fields on machines with more than 4 GB,
-// so the 64-bit form is read: committed = page file total - page file free.
+// so the 64-bit form is read.
 MemoryFigures ReadMemoryFigures() {
     MEMORYSTATUSEX status;
     std::memset(&status, 0, sizeof status);
     status.dwLength = sizeof status;
     GlobalMemoryStatusEx(&status);
-    MemoryFigures figures;
-    const uint64_t committed = status.ullTotalPageFile >= status.ullAvailPageFile
-                                   ? status.ullTotalPageFile - status.ullAvailPageFile
-                                   : 0;
-    const uint64_t megabytes = WholeMegabytes(committed);
-    figures.committedMegabytes = megabytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(megabytes);
-    figures.memoryLoad = status.dwMemoryLoad;
-    return figures;
+    return MemoryFiguresFrom(MemoryStatus{status.ullTotalPageFile, status.ullAvailPageFile, status.ullTotalPhys,
+                                          status.ullAvailPhys, status.dwMemoryLoad});
 }

@@ -5,11 +5,6 @@
 
 #include "usage_math.h"
 
-struct MemoryFigures {
-    uint32_t committedMegabytes;   // committed memory, whole megabytes
-    uint32_t memoryLoad;           // percent of physical memory in use, as Windows reports it
-};
-
 extern SamplerState Sampler;
 
 int32_t CountProcessors();

@@ -78,3 +78,14 @@ void SampleFromTimes(SamplerState& state, const ProcessorTimes* times) {
 }
 
 uint64_t WholeMegabytes(uint64_t bytes) { return bytes / (1024u * 1024u); }
+
+MemoryFigures MemoryFiguresFrom(const MemoryStatus& status) {
+    const uint64_t committed = status.totalPageFile >= status.availPageFile
+                                   ? status.totalPageFile - status.availPageFile
+                                   : 0;
+    const uint64_t megabytes = WholeMegabytes(committed);
+    MemoryFigures figures;
+    figures.committedMegabytes = megabytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(megabytes);
+    figures.memoryLoad = status.memoryLoad > 100 ? 100 : status.memoryLoad;
+    return figures;
+}

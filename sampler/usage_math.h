@@ -55,3 +55,23 @@ void SampleFromTimes(SamplerState& state, const ProcessorTimes* times);
 
 // Whole megabytes (1024 * 1024 bytes), rounded down.
 uint64_t WholeMegabytes(uint64_t bytes);
+
+// The fields of MEMORYSTATUSEX that the screen's figures come from, in bytes
+// and percent.
+struct MemoryStatus {
+    uint64_t totalPageFile, availPageFile;   // the commit limit and what is left of it
+    uint64_t totalPhys, availPhys;
+    uint32_t memoryLoad;
+};
+
+struct MemoryFigures {
+    uint32_t committedMegabytes;   // committed memory, whole megabytes
+    uint32_t memoryLoad;           // percent of physical memory in use, held within 0..100
+};
+
+// Committed memory is the commit limit less what is left of it: the commit
+// charge that Task Manager shows, all the memory that programs were promised,
+// backed by RAM or the page file. It is not the physical memory in use, which
+// on a machine with a page file is less, often by gigabytes. The load is
+// Windows' own figure.
+MemoryFigures MemoryFiguresFrom(const MemoryStatus& status);

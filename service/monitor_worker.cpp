@@ -1,7 +1,5 @@
 #include "monitor_worker.h"
 
-#include <cstring>
-
 #include "../lcd/lcd_driver.h"
 #include "../sampler/sampler.h"
 #include "screen.h"
@@ -11,7 +9,6 @@
 namespace {
 ScreenState Screen;
 WakeWatch Wake;
-constexpr int FormatBufferSize = 255;
 
 static_assert(PauseWaitQuit == WAIT_OBJECT_0 && PauseWaitTimedOut == WAIT_TIMEOUT,
               "the pause's wait results are Windows' own");
@@ -28,14 +25,16 @@ bool PauseUntilQuit() {
     return false;
 }
 
+// The local date and time as plain Gregorian figures. The formatting calls
+// take the calendar and the user's overrides from the service account's
+// settings: under the Japanese era calendar "yyyy" gives the era's year in
+// two digits ("08/12/09"), and a Hijri calendar other months and days, so the
+// fixed columns would show the wrong part or stop at a NUL. SYSTEMTIME
+// always holds the Gregorian date, whatever the settings.
 void ReadTopText(char* topText) {
-    char date[FormatBufferSize];
-    char time[FormatBufferSize];
-    std::memset(date, 0, sizeof date);
-    std::memset(time, 0, sizeof time);
-    GetDateFormatA(LOCALE_SYSTEM_DEFAULT, 0, nullptr, "yyyy/MM/dd", date, FormatBufferSize);
-    GetTimeFormatA(LOCALE_SYSTEM_DEFAULT, 0, nullptr, "HH:mm:ss", time, FormatBufferSize);
-    BuildTopText(date, time, topText);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    BuildTopText(now.wMonth, now.wDay, now.wHour, now.wMinute, topText);
 }
 
 // The LCD's reset and configuration and the glyph definitions, after which
@@ -97,8 +96,8 @@ DWORD WINAPI MonitorWorker(LPVOID) {
         BuildMemoryText(memory.committedMegabytes, memoryText);
         SampleProcessorTimes();
         if (FullRedrawDue(Wake, idleFrom, GetTickCount(), ReadSleepClock()) && !SetUpDisplay()) return 0;
-        const int load = memory.memoryLoad > 100 ? 100 : static_cast<int>(memory.memoryLoad);
-        const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0], load, ops);
+        const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0],
+                                           static_cast<int>(memory.memoryLoad), ops);
         for (int i = 0; i < count; ++i) {
             if (QuitRequested()) return 0;
             DrawScreenOp(ops[i]);

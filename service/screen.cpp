@@ -42,10 +42,21 @@ void PlanBar(ScreenOp* ops, int& count, int oldLevel, int newLevel, bool process
 
 void ResetScreenState(ScreenState& state) { std::memset(&state, 0, sizeof state); }
 
-void BuildTopText(const char* date, const char* time, char* topText) {
-    std::memcpy(topText, date + 5, 5);   // "MM/dd" of "yyyy/MM/dd"
+namespace {
+void PutTwoDigits(char* at, unsigned figure) {
+    at[0] = static_cast<char>('0' + figure / 10 % 10);
+    at[1] = static_cast<char>('0' + figure % 10);
+}
+}   // namespace
+
+void BuildTopText(unsigned month, unsigned day, unsigned hour, unsigned minute, char* topText) {
+    PutTwoDigits(topText, month);
+    topText[2] = '/';
+    PutTwoDigits(topText + 3, day);
     topText[5] = ' ';
-    std::memcpy(topText + 6, time, 5);   // "HH:mm" of "HH:mm:ss"
+    PutTwoDigits(topText + 6, hour);
+    topText[8] = ':';
+    PutTwoDigits(topText + 9, minute);
     topText[TopTextLength] = '\0';
 }
 
@@ -77,8 +88,7 @@ int16_t BarCellCode(int cell, int cpuLevel, int memoryLevel) {
 int PlanScreenUpdate(ScreenState& state, const char* topText, const char* memoryText, int cpuPercent, int loadPercent,
                      ScreenOp* ops) {
     int count = 0;
-    // Texts are compared over their whole stored length, NUL bytes included,
-    // as left by a formatting call that failed.
+    // Texts are compared over their whole stored length, NUL bytes included.
     if (std::memcmp(topText, state.lastTopText, TopTextLength + 1) != 0) {
         std::memcpy(state.lastTopText, topText, TopTextLength + 1);
         AddCursor(ops, count, 0, 0);

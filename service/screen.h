@@ -43,9 +43,10 @@ constexpr int MaxScreenOps = 4 + 2 * 2 * BarCells;
 
 void ResetScreenState(ScreenState& state);
 
-// "MM/dd HH:mm" from "yyyy/MM/dd" and "HH:mm:ss", byte for byte as the
-// formatting calls left their buffers (a failed call leaves NULs).
-void BuildTopText(const char* date, const char* time, char* topText);
+// "MM/dd HH:mm" from the Gregorian month, day, hour (0-23) and minute, each
+// as two digits with a leading zero; a figure past 99 shows its last two
+// digits, so the text always fills its 11 cells.
+void BuildTopText(unsigned month, unsigned day, unsigned hour, unsigned minute, char* topText);
 
 // Committed memory right-aligned in 4 characters with "M"; from 10000 MB on,
 // whole gigabytes with "G" so the text never grows past its five cells.

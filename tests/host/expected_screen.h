@@ -8,6 +8,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // Pixel rows of glyphs 0 (memory bar), 1 (processor bar) and 2 (both), five
@@ -20,11 +21,12 @@ inline constexpr uint8_t ExpectedGlyphRows[24] = {
     0x00, 0x15, 0x15, 0x00, 0x00, 0x1B, 0x1B, 0x00,   // both stripes
 };
 
-// Row 0's first 11 cells: "MM/dd" of the date "yyyy/MM/dd", a space, "HH:mm"
-// of the time "HH:mm:ss", byte for byte as the formatting calls left them
-// (a NUL from a failed call included).
-inline std::string ExpectedClockText(const char* date, const char* time) {
-    return std::string(date + 5, 5) + ' ' + std::string(time, 5);
+// Row 0's first 11 cells: month/day and hour:minute of a 24-hour clock, each
+// figure in two digits with a leading zero.
+inline std::string ExpectedClockText(unsigned month, unsigned day, unsigned hour, unsigned minute) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u/%02u %02u:%02u", month, day, hour, minute);
+    return text;
 }
 
 // Row 0's last 5 cells: megabytes right-aligned in four cells and "M"; from

@@ -37,10 +37,32 @@ std::string CellsWritten(int cpuFrom, int memoryFrom, int cpuPercent, int loadPe
 }
 }   // namespace
 
-TEST(ScreenTexts, TopTextFromDateAndTime) {
+std::string TopText(unsigned month, unsigned day, unsigned hour, unsigned minute) {
     char top[TopTextLength + 1];
-    BuildTopText("2026/10/28", "11:56:07", top);
-    EXPECT_STREQ(top, "10/28 11:56");
+    BuildTopText(month, day, hour, minute, top);
+    return top;
+}
+
+// The clock's edges as a person reads them: every hour of the day in its
+// 24-hour form with a leading zero (15:00 is never 03:00, 09 never 9), every
+// minute, and the first and last day of every month.
+TEST(ScreenTexts, TopTextAtEveryEdgeOfTheClockAndTheCalendar) {
+    EXPECT_EQ(TopText(1, 1, 0, 0), "01/01 00:00");
+    EXPECT_EQ(TopText(12, 31, 23, 59), "12/31 23:59");
+    EXPECT_EQ(TopText(2, 29, 12, 0), "02/29 12:00");
+    EXPECT_EQ(TopText(10, 28, 15, 7), "10/28 15:07");
+    EXPECT_EQ(TopText(9, 9, 9, 9), "09/09 09:09");
+    const char* digits[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    auto two = [&](unsigned n) { return std::string(digits[n / 10]) + digits[n % 10]; };
+    for (unsigned hour = 0; hour < 24; ++hour)
+        for (unsigned minute = 0; minute < 60; ++minute)
+            ASSERT_EQ(TopText(7, 4, hour, minute), "07/04 " + two(hour) + ":" + two(minute));
+    const unsigned lastDay[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (unsigned month = 1; month <= 12; ++month)
+        for (unsigned day : {1u, lastDay[month - 1]})
+            EXPECT_EQ(TopText(month, day, 23, 59), two(month) + "/" + two(day) + " 23:59");
+    // Figures no clock gives still fill exactly the text's 11 cells.
+    EXPECT_EQ(TopText(65535, 100, 124, 60), "35/00 24:60");
 }
 
 TEST(ScreenTexts, MemoryTextRightAlignedAndGigabytesFromTenThousand) {
@@ -101,21 +123,4 @@ TEST(ScreenFirstCycle, DrawsBothTextsAndBothBars) {
         EXPECT_EQ(row0, "01/02 03:04  12M");
         EXPECT_EQ(row1, c.row1) << "cpu " << c.cpu << " % load " << c.load << " %";
     }
-}
-
-// A failed date call leaves NULs: the text stops there on the LCD, and the
-// next good cycle writes the whole text again.
-TEST(ScreenFirstCycle, FailedDateCallThenRecovery) {
-    ResetBox();
-    ScreenState state;
-    ResetScreenState(state);
-    char empty[255] = {};
-    char top[TopTextLength + 1];
-    BuildTopText(empty, "10:00:00", top);
-    ScreenOp ops[MaxScreenOps];
-    int count = PlanScreenUpdate(state, top, "   1M", 0, 0, ops);
-    for (int i = 0; i < count; ++i) DrawScreenOp(ops[i]);
-    EXPECT_EQ(ModelCell(RecordedDisplay, 0, 0), 0x20);
-    count = PlanScreenUpdate(state, "05/06 10:00", "   1M", 0, 0, ops);
-    EXPECT_EQ(count, 2);
 }

@@ -127,3 +127,22 @@ TEST(Megabytes, RoundedDown) {
     EXPECT_EQ(WholeMegabytes(3ull << 30), 3072u);
     EXPECT_EQ(WholeMegabytes(40ull << 30), 40960u);   // beyond the old 32-bit figures
 }
+
+// Committed memory is the commit limit less what is left of it, never the
+// physical memory in use: on a machine with a page file the two differ by
+// gigabytes (here 6 GiB committed, 3.5 GiB of RAM in use), and on one whose
+// programs reserved more than they touched the commit is the larger.
+TEST(MemoryFigures, CommitChargeNotPhysicalMemoryInUse) {
+    constexpr uint64_t GiB = 1ull << 30;
+    const MemoryFigures withPageFile = MemoryFiguresFrom({24 * GiB, 18 * GiB, 16 * GiB, 12 * GiB + GiB / 2, 21});
+    EXPECT_EQ(withPageFile.committedMegabytes, 6144u);
+    EXPECT_EQ(withPageFile.memoryLoad, 21u);
+    const MemoryFigures swapless = MemoryFiguresFrom({8 * GiB, 8 * GiB - 1048575, 8 * GiB, 2 * GiB, 75});
+    EXPECT_EQ(swapless.committedMegabytes, 0u);   // 1 byte short of a megabyte
+    EXPECT_EQ(swapless.memoryLoad, 75u);
+    // A page file figure Windows never gives (more left than the limit) is
+    // nothing committed; a load past 100 is held at 100.
+    const MemoryFigures odd = MemoryFiguresFrom({GiB, 2 * GiB, GiB, GiB, 101});
+    EXPECT_EQ(odd.committedMegabytes, 0u);
+    EXPECT_EQ(odd.memoryLoad, 100u);
+}

@@ -48,3 +48,13 @@ TEST(WakeRedraw, LateRedrawsThatAStallLetPassAreMadeUpByOne) {
     EXPECT_TRUE(FullRedrawDue(watch, 32000, 33000, SleepClock{false, 0}));
     EXPECT_FALSE(FullRedrawDue(watch, 33000, 34000, SleepClock{false, 0}));
 }
+
+// GetTickCount64 counts milliseconds with the sleep, QueryUnbiasedInterruptTime
+// 100-nanosecond units without it: after 10 h awake and 20 min asleep the
+// sleep clock reads 20 min, whatever unit slip would read hours or nothing.
+TEST(WakeRedraw, SleepClockInMillisecondsFromItsTwoCounters) {
+    constexpr uint64_t awakeMs = 10ull * 3600 * 1000, asleepMs = 20ull * 60 * 1000;
+    const SleepClock clock = SleepClockFrom(awakeMs + asleepMs, awakeMs * 10000 + 9999);
+    EXPECT_TRUE(clock.known);
+    EXPECT_EQ(clock.asleep, asleepMs);
+}
