@@ -5,17 +5,19 @@
 // pending. The driver answers the service's two calls to the manager itself
 // (below), and records every status the service reports.
 //
-//   service_driver.exe shutdown|stop <milliseconds>|starting
+//   service_driver.exe shutdown|stop <milliseconds>|starting [xp]
 // hands the control that long after the service reported START_PENDING, or
 // ("starting") at once, with that report held until the handler returned. Prints "reports <state>/<accepted>/<exit
 // code> ..." in order, "latency <ms>" (time inside the control handler) and "returned <0|1>" (whether ServiceMain
 // returned within 5 s). At the STOPPED report it copies the stand-in library's lcd-state.txt to lcd-at-stopped.txt.
+// With "xp" the box library is bound as on Windows XP, which has no SetDefaultDllDirectories.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "lcd/box_library.h"
 #include "service/service_host.h"
 
 namespace {
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     const DWORD control = std::strcmp(argv[1], "shutdown") == 0 ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
     HoldStartPending = std::strcmp(argv[2], "starting") == 0;
+    UseDefaultDllDirectories = argc < 4 || std::strcmp(argv[3], "xp") != 0;
     HANDLE serviceThread = CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr);
     if (WaitForSingleObject(StartReported, 5000) != WAIT_OBJECT_0) return 3;
     Sleep(static_cast<DWORD>(std::atoi(argv[2])));
