@@ -119,3 +119,9 @@ def test_a_library_that_never_loads_ends_the_start(prefix):
         assert re.search(r"WIN32_EXIT_CODE\s*:\s*1460\b", prefix.sc("query", "MIREVO"))
         assert prefix.gone_within(files.service_pattern, 5), "the process stayed"
         assert not files.log.exists()
+    # A shutdown while such a library loads (handed by the test driver, as no
+    # manager does): the handler is not held by the load, and the notice is
+    # left out.
+    rc, out = files.run("service_driver.exe", "shutdown", "starting")
+    found = re.search(r"^reports (.*)\nlatency (\d+)\.\d\nreturned 1$", out, re.M)
+    assert rc == 0 and found and found[1] == "2/0/0 3/0/0 1/0/0" and int(found[2]) < 3000, out
