@@ -89,10 +89,37 @@ DWORD ReadImportsOfFile(const wchar_t* path, ImportedDll* names, int& count) {
     return count >= 0 ? NO_ERROR : ERROR_BAD_EXE_FORMAT;
 }
 
+// Whether the manifest of the file at `path` (resource 2, as Visual C++ 2005
+// and 2008 embed it in a DLL) sends the DLL `name` to a side-by-side assembly
+// in WinSxS, such as their C runtimes: the loader takes it from there, never
+// along the search order.
+bool SideBySide(const wchar_t* path, const wchar_t* name) {
+    ACTCTXW manifest;
+    ZeroMemory(&manifest, sizeof manifest);
+    manifest.cbSize = sizeof manifest;
+    manifest.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    manifest.lpSource = path;
+    manifest.lpResourceName = MAKEINTRESOURCEW(2);
+    const HANDLE context = CreateActCtxW(&manifest);
+    if (context == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    ULONG_PTR cookie = 0;
+    if (ActivateActCtx(context, &cookie)) {
+        ACTCTX_SECTION_KEYED_DATA redirection;
+        ZeroMemory(&redirection, sizeof redirection);
+        redirection.cbSize = sizeof redirection;
+        found = FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &redirection);
+        DeactivateActCtx(0, cookie);
+    }
+    ReleaseActCtx(context);
+    return found;
+}
+
 // Windows XP's way: loads by full path every DLL that the file at `path`
 // imports and that is not loaded yet, from `folder` (the library's) else the
-// system folder, the DLLs of a DLL from `folder` first. A DLL in neither
-// gives ERROR_MOD_NOT_FOUND before anything of the library is loaded.
+// system folder, the DLLs of a DLL from `folder` first; one that the file's
+// manifest sends to WinSxS is left to the loader. A DLL found nowhere of
+// these gives ERROR_MOD_NOT_FOUND before anything of the library is loaded.
 DWORD LoadImportsOf(const wchar_t* path, const Folder& folder, const Folder& system, int depth) {
     ImportedDll names[ImportRoom];
     int count = 0;
@@ -106,8 +133,10 @@ DWORD LoadImportsOf(const wchar_t* path, const Folder& folder, const Folder& sys
         if (GetModuleHandleW(name) != nullptr) continue;
         wchar_t full[MAX_PATH];
         const bool beside = FilePathIn(folder.path, folder.length, name, length, full, MAX_PATH) && FileThere(full);
-        if (!beside && !(FilePathIn(system.path, system.length, name, length, full, MAX_PATH) && FileThere(full)))
+        if (!beside && !(FilePathIn(system.path, system.length, name, length, full, MAX_PATH) && FileThere(full))) {
+            if (SideBySide(path, name)) continue;
             return ERROR_MOD_NOT_FOUND;
+        }
         if (beside && depth > 0) {
             const DWORD error = LoadImportsOf(full, folder, system, depth - 1);
             if (error != NO_ERROR) return error;
