@@ -19,15 +19,6 @@
 // RAM blank, display off, not set up, and the box's control port back to 0),
 // and publishes that state at once. The calls that follow reach the
 // powered-up LCD as usual. The file's contents do not matter.
-//
-// A box-hang-load file beside the DLL makes loading it never return, as a
-// maker's library does whose DllMain waits for a box that is not there or
-// shows a message box on a desktop that nobody sees: DllMain then waits for
-// ever, holding the loader's lock.
-//
-// Built with VBAUSBIO_WITH_RUNTIME (sim/with-runtime/vbausbio.dll), the
-// library imports boxruntime.dll at load time, as makers' libraries import
-// their own runtime DLLs, and calls it once from DllMain.
 #include <windows.h>
 
 #include <cstdio>
@@ -35,6 +26,9 @@
 
 #include "hd44780.h"
 
+// Built with VBAUSBIO_WITH_RUNTIME (sim/with-runtime/vbausbio.dll), the
+// library imports boxruntime.dll at load time, as makers' libraries import
+// their own runtime DLLs, and calls it once from DllMain.
 #ifdef VBAUSBIO_WITH_RUNTIME
 extern "C" __declspec(dllimport) int box_runtime_version();
 #endif
@@ -140,7 +134,10 @@ DWORD WINAPI WatchPower(LPVOID) {
 // Starts the watcher for the life of the process. The library is pinned
 // first, so that no FreeLibrary can unload the code the thread runs; the
 // thread's handle is not needed and is closed at once.
-// Never returns when box-hang-load is beside the library.
+// A box-hang-load file beside the DLL makes loading it never return, as a
+// maker's library does whose DllMain waits for a box that is not there or
+// shows a message box on a desktop that nobody sees: DllMain then waits for
+// ever, holding the loader's lock. The file's contents do not matter.
 void HangIfAsked(HMODULE self) {
     char path[MAX_PATH + 32];
     const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
