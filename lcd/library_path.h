@@ -15,19 +15,26 @@ inline size_t FolderPartLength(const wchar_t* path, size_t length) {
     return length;
 }
 
-// Writes the library's full path in `folder` (its first `length` characters,
-// with or without a closing backslash) into `out`, which has room for `room`
-// characters, the closing NUL included. False, with `out` empty when it has
-// room at all, for an empty folder or a path that does not fit: a cut path
-// would name another file.
-inline bool LibraryPathIn(const wchar_t* folder, size_t length, wchar_t* out, size_t room) {
-    const size_t nameLength = sizeof BoxLibraryName / sizeof BoxLibraryName[0] - 1;
+// Writes the full path of the file `name` (`nameLength` characters) in
+// `folder` (its first `length` characters, with or without a closing
+// backslash) into `out`, which has room for `room` characters, the closing
+// NUL included. False, with `out` empty when it has room at all, for an empty
+// folder or name, or a path that does not fit: a cut path would name another
+// file.
+inline bool FilePathIn(const wchar_t* folder, size_t length, const wchar_t* name, size_t nameLength, wchar_t* out,
+                       size_t room) {
     const bool separator = length > 0 && folder[length - 1] != L'\\';
     if (room > 0) out[0] = L'\0';
-    if (length == 0 || length + separator + nameLength >= room) return false;
+    if (length == 0 || nameLength == 0 || length + separator + nameLength >= room) return false;
     size_t at = 0;
     for (size_t i = 0; i < length; ++i) out[at++] = folder[i];
     if (separator) out[at++] = L'\\';
-    for (size_t i = 0; i <= nameLength; ++i) out[at++] = BoxLibraryName[i];
+    for (size_t i = 0; i < nameLength; ++i) out[at++] = name[i];
+    out[at] = L'\0';
     return true;
+}
+
+// The box library's full path in `folder`, as FilePathIn.
+inline bool LibraryPathIn(const wchar_t* folder, size_t length, wchar_t* out, size_t room) {
+    return FilePathIn(folder, length, BoxLibraryName, sizeof BoxLibraryName / sizeof BoxLibraryName[0] - 1, out, room);
 }

@@ -14,6 +14,8 @@ int main() {
     // after the service reported stopped. The process ends at once instead:
     // TerminateProcess calls no library's detach routine, which could wait
     // for that same call.
-    if (WorkerLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
+    // A box library whose load never returned holds the loader's lock, which
+    // ExitProcess would wait for.
+    if (WorkerLeftRunning() || LoadLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

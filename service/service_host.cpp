@@ -8,9 +8,17 @@
 HANDLE WorkerQuitEvent = nullptr;
 
 namespace {
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = GetLastError();
+    return error != NO_ERROR ? error : fallback;
+}
+
 SERVICE_STATUS_HANDLE StatusHandle = nullptr;
 HANDLE WorkerThread = nullptr;
 HANDLE StopEvent = nullptr;
+// The thread that loads the box library, made once, and what the load gave.
+HANDLE LoaderThread = nullptr;
+DWORD LoadResult = NO_ERROR;
 // Orders the start against a stop: whichever comes first decides, so the
 // states reported never go back (no RUNNING after STOP_PENDING), and the
 // worker is started only by a start that no stop came before.
@@ -24,11 +32,22 @@ bool WorkerEnded = false;
 // two LCD operations; well inside the wait hint reported with STOP_PENDING.
 constexpr DWORD WorkerEndTimeout = 2000;
 constexpr DWORD PendingWaitHint = 3000;
+// A box library loads in milliseconds, even from a disk busy with a boot; one
+// whose start-up code opens the box and waits for it, or shows a message box
+// on a desktop that nobody sees, may never return. Its load is given 5 s,
+// while START_PENDING is reported again each second with the next checkpoint
+// (well within the wait hint), and the start then ends as failed: far inside
+// the 30 s that the manager gives a start, so that the manager, sc and
+// DRELOM read a clear code and not a start that hangs.
+constexpr DWORD LoadDeadline = 5000;
+constexpr DWORD LoadReportPeriod = 1000;
+// A shutdown during the start waits this long for the library, for its notice.
+constexpr DWORD NoticeLoadTimeout = 1000;
 
 // Every report is a fresh record made here, so that no state keeps a field
 // of the one before: pending states carry a checkpoint and the wait hint,
 // and only RUNNING takes controls.
-void ReportState(DWORD state, DWORD exitCode = NO_ERROR) {
+void ReportState(DWORD state, DWORD exitCode = NO_ERROR, DWORD checkPoint = 1) {
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     SERVICE_STATUS status;
     ZeroMemory(&status, sizeof status);
@@ -36,9 +55,38 @@ void ReportState(DWORD state, DWORD exitCode = NO_ERROR) {
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     status.dwWin32ExitCode = exitCode;
-    status.dwCheckPoint = pending ? 1 : 0;
+    status.dwCheckPoint = pending ? checkPoint : 0;
     status.dwWaitHint = pending ? PendingWaitHint : 0;
     SetServiceStatus(StatusHandle, &status);
+}
+
+DWORD WINAPI LoadBoxLibrary(LPVOID) {
+    LoadResult = BindBoxLibrary();
+    return 0;
+}
+
+// Starts the load on a thread of its own, once, under the state lock: a
+// library that never returns then holds only that thread (and the loader's
+// lock inside Windows), never the thread that reports the start or the
+// handler's. False when the thread cannot be made.
+bool BeginLoad() {
+    if (LoaderThread == nullptr) LoaderThread = CreateThread(nullptr, 0, LoadBoxLibrary, nullptr, 0, nullptr);
+    return LoaderThread != nullptr;
+}
+
+// Waits for the load, reporting START_PENDING with the next checkpoint every
+// period while no stop came: the load's result, or ERROR_TIMEOUT once the
+// deadline passed.
+DWORD AwaitLoad() {
+    DWORD checkPoint = 1;
+    for (DWORD waited = 0; WaitForSingleObject(LoaderThread, LoadReportPeriod) == WAIT_TIMEOUT;) {
+        waited += LoadReportPeriod;
+        if (waited >= LoadDeadline) return ERROR_TIMEOUT;
+        EnterCriticalSection(&StateLock);
+        if (!StopRequested) ReportState(SERVICE_START_PENDING, NO_ERROR, ++checkPoint);
+        LeaveCriticalSection(&StateLock);
+    }
+    return LoadResult;
 }
 
 // Starts the service unless a stop came first: the box library, then the
@@ -47,15 +95,27 @@ void ReportState(DWORD state, DWORD exitCode = NO_ERROR) {
 // service failed instead of showing a clean stop; nothing has reached the
 // box then. Without either event the worker could be neither told to quit
 // nor waited for, and the process would end it in the middle of an LCD
-// transfer: it is not started. Gives false when ServiceMain is to return at
-// once.
+// transfer: it is not started. A library still loading at the deadline holds
+// the loader's lock for good, so that ExitProcess, a new thread or
+// GetProcAddress would wait for it too: the process ends at once instead.
+// Gives false when ServiceMain is to return at once.
 bool StartUnlessStopped(DWORD eventError) {
     EnterCriticalSection(&StateLock);
     DWORD error = eventError;
-    if (!StopRequested && error == NO_ERROR) error = BindBoxLibrary();
+    const bool load = !StopRequested && error == NO_ERROR;
+    if (load && !BeginLoad()) error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+    LeaveCriticalSection(&StateLock);
+    if (load && error == NO_ERROR) error = AwaitLoad();
+    if (error == ERROR_TIMEOUT && load && !LoadLeftRunning()) error = LoadResult;   // it returned just then
+
+    EnterCriticalSection(&StateLock);
+    if (error == ERROR_TIMEOUT && LoadLeftRunning()) {
+        ReportState(SERVICE_STOPPED, ERROR_TIMEOUT);
+        TerminateProcess(GetCurrentProcess(), ERROR_TIMEOUT);
+    }
     if (!StopRequested && error == NO_ERROR) {
         WorkerThread = CreateThread(nullptr, 0, MonitorWorker, nullptr, 0, nullptr);
-        if (WorkerThread == nullptr) error = GetLastError() != NO_ERROR ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        if (WorkerThread == nullptr) error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     }
     if (error != NO_ERROR) {
         StopRequested = true;
@@ -136,9 +196,15 @@ void ShowStoppedNotice() {
     // it would interleave two transfers, so the notice is left out then.
     if (!WorkerEnded) return;
     // A shutdown that came while the service was starting found the library
-    // not yet bound, or the display not yet set up by this run.
+    // not yet bound, or the display not yet set up by this run. The library
+    // is bound on the loader's thread, never on the handler's: a load that
+    // does not end in time leaves the notice out, and the handler free.
     if (WorkerThread == nullptr) {
-        if (BindBoxLibrary() != NO_ERROR) return;
+        EnterCriticalSection(&StateLock);
+        const bool loading = BeginLoad();
+        LeaveCriticalSection(&StateLock);
+        if (!loading || WaitForSingleObject(LoaderThread, NoticeLoadTimeout) != WAIT_OBJECT_0 || LoadResult != NO_ERROR)
+            return;
         LcdInitialise();
     }
     LcdClear();
@@ -146,3 +212,5 @@ void ShowStoppedNotice() {
 }
 
 bool WorkerLeftRunning() { return WorkerThread != nullptr && !WorkerEnded; }
+
+bool LoadLeftRunning() { return LoaderThread != nullptr && WaitForSingleObject(LoaderThread, 0) == WAIT_TIMEOUT; }

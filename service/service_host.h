@@ -15,3 +15,6 @@ void ShowStoppedNotice();
 // True after a stop that the worker did not end in time: it is stuck inside
 // a call into the box library.
 bool WorkerLeftRunning();
+// True while the box library's load has not returned: its thread holds the
+// loader's lock, for good when the load missed its deadline.
+bool LoadLeftRunning();

@@ -26,6 +26,13 @@
 
 #include "hd44780.h"
 
+// Built with VBAUSBIO_WITH_RUNTIME (sim/with-runtime/vbausbio.dll), the
+// library imports boxruntime.dll at load time, as makers' libraries import
+// their own runtime DLLs, and calls it once from DllMain.
+#ifdef VBAUSBIO_WITH_RUNTIME
+extern "C" __declspec(dllimport) int box_runtime_version();
+#endif
+
 namespace {
 Hd44780 Model;
 CRITICAL_SECTION ModelLock;
@@ -127,6 +134,19 @@ DWORD WINAPI WatchPower(LPVOID) {
 // Starts the watcher for the life of the process. The library is pinned
 // first, so that no FreeLibrary can unload the code the thread runs; the
 // thread's handle is not needed and is closed at once.
+// A box-hang-load file beside the DLL makes loading it never return, as a
+// maker's library does whose DllMain waits for a box that is not there or
+// shows a message box on a desktop that nobody sees: DllMain then waits for
+// ever, holding the loader's lock. The file's contents do not matter.
+void HangIfAsked(HMODULE self) {
+    char path[MAX_PATH + 32];
+    const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
+    char* slash = length > 0 && length < MAX_PATH ? std::strrchr(path, '\\') : nullptr;
+    if (slash == nullptr) return;
+    std::strcpy(slash + 1, "box-hang-load");
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) Sleep(INFINITE);
+}
+
 void StartPowerWatch(HMODULE self) {
     HMODULE pinned = nullptr;
     if (!PowerOffPath[0] || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -151,6 +171,10 @@ extern "C" int __stdcall uio_out(int selector, int value, int latch) {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
+        HangIfAsked(instance);
+#ifdef VBAUSBIO_WITH_RUNTIME
+        if (box_runtime_version() < 1) return FALSE;
+#endif
         InitializeCriticalSection(&ModelLock);
         ModelReset(Model);
         OpenPublishing(instance);

@@ -1,12 +1,44 @@
-"""Where MIREVO.exe takes the box library from, under Wine's real service
-control manager: its own folder, else the system folder, never a folder on
-the system PATH (the prefix's PATH ends with C:\\Tools, empty but here)."""
+"""Where MIREVO.exe takes the box library and the library's own DLLs from,
+and what its start says when the library cannot serve, under Wine's real
+service control manager: its own folder, else the system folder, never a
+folder on the system PATH (the prefix's PATH ends with C:\\Tools, empty but
+here)."""
 import re
 import shutil
+import time
 
 import lcd
-from programs import Installed, Service
-from wine import until
+from programs import RETRIES, Installed, Service
+from wine import BUILD_ROOT, until
+
+
+def start(prefix):
+    """sc start, tried again while Wine's manager refuses it (silently, while
+    it has not yet seen the service's last process end); every retry counts."""
+    refused, _ = prefix.run("sc", "start", "MIREVO")
+    deadline = time.monotonic() + 30
+    while refused and time.monotonic() < deadline:
+        RETRIES.append("box library")
+        time.sleep(0.5)
+        refused, _ = prefix.run("sc", "start", "MIREVO")
+    assert not refused, f"sc start refused: {prefix.sc('query', 'MIREVO')}"
+
+
+def failed_start(prefix):
+    """A start that is to fail: the service's exit code once STOPPED."""
+    start(prefix)
+    query = prefix.sc("query", "MIREVO") if prefix.wait_for_state("MIREVO", "STOPPED", 10) else "not stopped"
+    found = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", query)
+    return int(found[1]) if found else query
+
+
+def driven_reports(files):
+    """ServiceMain run by the test driver, binding the library as on Windows
+    XP: its reports, state/controls/exit code each."""
+    rc, out = files.run("service_driver.exe", "stop", "1500", "xp")
+    found = re.search(r"^reports (.*)$", out, re.M)
+    assert rc == 0 and found, f"service_driver: exit {rc}, {out!r}"
+    return found[1].split()
 
 
 def test_box_library_only_from_the_program_or_the_system_folder(prefix):
@@ -17,9 +49,7 @@ def test_box_library_only_from_the_program_or_the_system_folder(prefix):
     try:
         with Service(files) as service:
             # The stand-in opens its log beside itself when it is loaded.
-            prefix.run("sc", "start", "MIREVO")
-            query = prefix.sc("query", "MIREVO") if prefix.wait_for_state("MIREVO", "STOPPED", 10) else "not stopped"
-            assert re.search(r"WIN32_EXIT_CODE\s*:\s*126\b", query) and not (tools / "lcd-transfers.log").exists(), query
+            assert failed_start(prefix) == 2 and not (tools / "lcd-transfers.log").exists()
             service.stopped_once = True   # Wine's manager may refuse a start just after the last one ended
             shutil.move(tools / "vbausbio.dll", system)
             service.start()
@@ -34,3 +64,64 @@ def test_box_library_only_from_the_program_or_the_system_folder(prefix):
     finally:
         for leftover in [tools / "vbausbio.dll", system / "vbausbio.dll", *system.glob("lcd-*")]:
             leftover.unlink(missing_ok=True)
+
+
+def test_start_failures_say_what_the_library_lacks(prefix):
+    files = Installed(prefix, "libfail")
+    tools, runtime = prefix.drive_c / "Tools", prefix.build / "sim/boxruntime.dll"
+    other = "win64" if prefix.arch == "win32" else "win32"
+    tools.mkdir(exist_ok=True)
+    with Service(files) as service:
+        shutil.copy(BUILD_ROOT / other / "sim/vbausbio.dll", files.dir)
+        assert failed_start(prefix) == 193, f"a {other} library"
+        shutil.copy(runtime, files.dir / "vbausbio.dll")
+        assert failed_start(prefix) == 127, "a library without uio_out"
+        # A library whose own DLL is only in a folder on the system PATH is
+        # not loaded, neither by the search cut down to two folders nor by
+        # Windows XP's way; beside it, the DLL is taken.
+        shutil.copy(prefix.build / "sim/with-runtime/vbausbio.dll", files.dir)
+        shutil.copy(runtime, tools)
+        try:
+            assert failed_start(prefix) == 126 and not files.log.exists()
+            assert driven_reports(files)[-1] == "1/0/126" and not files.log.exists()
+        finally:
+            (tools / "boxruntime.dll").unlink()
+        shutil.copy(runtime, files.dir)
+        reports = driven_reports(files)
+        assert [report.split("/")[0] for report in reports] == ["2", "4", "3", "1"] and files.log.exists(), reports
+        files.log.unlink()
+        service.stopped_once = True
+        service.start()
+        lcd.first_screen(files, 10)
+
+
+def test_a_library_that_never_loads_ends_the_start(prefix):
+    files = Installed(prefix, "libhang")
+    (files.dir / "box-hang-load").write_text("")
+    with Service(files):
+        start(prefix)
+        seen, began = [], time.monotonic()   # (seconds, state, checkpoint, wait hint)
+        while time.monotonic() - began < 20 and (not seen or seen[-1][1] != 1):
+            query = prefix.sc("query", "MIREVO")
+            fields = re.search(r"STATE\s*:\s*(\d+).*CHECKPOINT\s*:\s*(0x\w+)\s+WAIT_HINT\s*:\s*(0x\w+)", query, re.S)
+            seen.append((time.monotonic() - began, int(fields[1]), int(fields[2], 16), int(fields[3], 16)))
+        states = [state for _, state, _, _ in seen]
+        pending = [(at, checkpoint) for at, state, checkpoint, hint in seen if state == 2 and hint == 3000]
+        # START_PENDING with its 3 s wait hint until STOPPED; the checkpoint
+        # from 1, rising, each followed by the next (or STOPPED) within the
+        # wait hint, over the 5 s given to the load.
+        firsts = [(at, checkpoint) for i, (at, checkpoint) in enumerate(pending)
+                  if i == 0 or checkpoint != pending[i - 1][1]]
+        checkpoints = [checkpoint for _, checkpoint in firsts]
+        assert states == [2] * len(pending) + [1] and checkpoints[0] == 1 and checkpoints[-1] >= 4 \
+            and checkpoints == sorted(set(checkpoints)), seen
+        assert max(later[0] - earlier[0] for earlier, later in zip(firsts, firsts[1:] + [seen[-1]])) < 3, seen
+        assert re.search(r"WIN32_EXIT_CODE\s*:\s*1460\b", prefix.sc("query", "MIREVO"))
+        assert prefix.gone_within(files.service_pattern, 5), "the process stayed"
+        assert not files.log.exists()
+    # A shutdown while such a library loads (handed by the test driver, as no
+    # manager does): the handler is not held by the load, and the notice is
+    # left out.
+    rc, out = files.run("service_driver.exe", "shutdown", "starting")
+    found = re.search(r"^reports (.*)\nlatency (\d+)\.\d\nreturned 1$", out, re.M)
+    assert rc == 0 and found and found[1] == "2/0/0 3/0/0 1/0/0" and int(found[2]) < 3000, out
