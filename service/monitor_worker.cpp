@@ -9,6 +9,8 @@
 namespace {
 ScreenState Screen;
 WakeWatch Wake;
+// Set by the control handler's thread, taken by the worker's.
+LONG ReplugOrResumeNoted = 0;
 
 static_assert(PauseWaitQuit == WAIT_OBJECT_0 && PauseWaitTimedOut == WAIT_TIMEOUT,
               "the pause's wait results are Windows' own");
@@ -76,6 +78,8 @@ SleepClock ReadSleepClock() {
 }
 }   // namespace
 
+void NoteReplugOrResume() { InterlockedExchange(&ReplugOrResumeNoted, 1); }
+
 DWORD WINAPI MonitorWorker(LPVOID) {
     if (!SetUpDisplay()) return 0;
     BindSleepClock();
@@ -95,7 +99,9 @@ DWORD WINAPI MonitorWorker(LPVOID) {
         char memoryText[MemoryTextLength + 1];
         BuildMemoryText(memory.committedMegabytes, memoryText);
         SampleProcessorTimes();
-        if (FullRedrawDue(Wake, idleFrom, GetTickCount(), ReadSleepClock()) && !SetUpDisplay()) return 0;
+        const DWORD now = GetTickCount();
+        if (InterlockedExchange(&ReplugOrResumeNoted, 0) != 0) ArmAnnouncedRedraws(Wake, now);
+        if (FullRedrawDue(Wake, idleFrom, now, ReadSleepClock()) && !SetUpDisplay()) return 0;
         const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0],
                                            static_cast<int>(memory.memoryLoad), ops);
         for (int i = 0; i < count; ++i) {

@@ -29,4 +29,9 @@ constexpr unsigned long RestOfPause(unsigned long waitResult, unsigned long wait
 // and half a minute after each set-up for a box that is late), until
 // WorkerQuitEvent is set.
 DWORD WINAPI MonitorWorker(LPVOID parameter);
+
+// Called by the control handler when Windows announced a USB device's arrival
+// or a resume: the worker arms its redraws at its next cycle. It only notes
+// the announcement, so the handler, which also answers stops, returns at once.
+void NoteReplugOrResume();
 #endif

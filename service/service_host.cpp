@@ -1,9 +1,12 @@
 #include "service_host.h"
 
+#include <dbt.h>
+
 #include "../lcd/box_library.h"
 #include "../lcd/lcd_driver.h"
 #include "monitor_worker.h"
 #include "screen.h"
+#include "wake_redraw.h"
 
 HANDLE WorkerQuitEvent = nullptr;
 
@@ -44,6 +47,15 @@ constexpr DWORD LoadReportPeriod = 1000;
 // A shutdown during the start waits this long for the library, for its notice.
 constexpr DWORD NoticeLoadTimeout = 1000;
 
+static_assert(DeviceEventControl == SERVICE_CONTROL_DEVICEEVENT && PowerEventControl == SERVICE_CONTROL_POWEREVENT &&
+                  DeviceArrivalEvent == DBT_DEVICEARRIVAL && ResumeEvents[0] == PBT_APMRESUMEAUTOMATIC &&
+                  ResumeEvents[1] == PBT_APMRESUMESUSPEND && ResumeEvents[2] == PBT_APMRESUMECRITICAL,
+              "the announcements are Windows' own numbers");
+
+// The device interface class that every USB device has, whatever its maker's
+// class (GUID_DEVINTERFACE_USB_DEVICE).
+constexpr GUID UsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
 // Every report is a fresh record made here, so that no state keeps a field
 // of the one before: pending states carry a checkpoint and the wait hint,
 // and only RUNNING takes controls.
@@ -53,7 +65,9 @@ void ReportState(DWORD state, DWORD exitCode = NO_ERROR, DWORD checkPoint = 1) {
     ZeroMemory(&status, sizeof status);
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwControlsAccepted = state == SERVICE_RUNNING
+                                    ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT
+                                    : 0;
     status.dwWin32ExitCode = exitCode;
     status.dwCheckPoint = pending ? checkPoint : 0;
     status.dwWaitHint = pending ? PendingWaitHint : 0;
@@ -128,6 +142,18 @@ bool StartUnlessStopped(DWORD eventError) {
 }
 
 void ReleaseServiceMain() { SetEvent(StopEvent); }
+
+// Asks Windows to tell the service of every USB device that arrives, the
+// box among them when it is plugged in again. Null where Windows refuses:
+// the service then runs without, as the clocks still see a sleep.
+HDEVNOTIFY ListenForUsbArrivals() {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    ZeroMemory(&filter, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = UsbDeviceInterface;
+    return RegisterDeviceNotificationA(StatusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE);
+}
 }   // namespace
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
@@ -138,7 +164,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     WorkerQuitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const DWORD eventError = StopEvent != nullptr && WorkerQuitEvent != nullptr ? NO_ERROR : GetLastError();
 
-    StatusHandle = RegisterServiceCtrlHandlerA("MIREVO", ControlHandler);
+    StatusHandle = RegisterServiceCtrlHandlerExA("MIREVO", ControlHandler, nullptr);
     // Without a status handle the service could report nothing, not even that
     // it stopped, and the manager could never stop it. The process ends
     // before anything reached the box; the manager records that the service
@@ -150,19 +176,22 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     // After a failed start an event that was made stays open for the
     // handler; the process ends next.
     if (!StartUnlessStopped(eventError)) return;
+    const HDEVNOTIFY usbArrivals = ListenForUsbArrivals();
 
     WaitForSingleObject(StopEvent, INFINITE);
 
+    // No device event is to reach a service that reported it stopped.
+    if (usbArrivals != nullptr) UnregisterDeviceNotification(usbArrivals);
     CloseHandle(StopEvent);
     if (WorkerThread != nullptr) CloseHandle(WorkerThread);
     ReportState(SERVICE_STOPPED);
 }
 
-void WINAPI ControlHandler(DWORD control) {
+DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
             if (StopService()) ReleaseServiceMain();
-            break;
+            return NO_ERROR;
         case SERVICE_CONTROL_SHUTDOWN:
             // Once STOPPED is reported during a shutdown, Windows may end the
             // process at any moment: the notice is on the LCD before that.
@@ -170,8 +199,15 @@ void WINAPI ControlHandler(DWORD control) {
                 ShowStoppedNotice();
                 ReleaseServiceMain();
             }
-            break;
-        default: break;   // interrogate and the rest: nothing changes, nothing is reported
+            return NO_ERROR;
+        case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;   // the manager knows the state; nothing is reported
+        case SERVICE_CONTROL_DEVICEEVENT:
+        case SERVICE_CONTROL_POWEREVENT:
+            // Noted only: the worker redraws. Every such request is granted
+            // (a removal query, a suspend query alike).
+            if (AnnouncesReplugOrResume(control, eventType)) NoteReplugOrResume();
+            return NO_ERROR;
+        default: return ERROR_CALL_NOT_IMPLEMENTED;
     }
 }
 

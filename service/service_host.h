@@ -7,7 +7,10 @@
 extern HANDLE WorkerQuitEvent;
 
 void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
-void WINAPI ControlHandler(DWORD control);
+// The handler Windows calls with every control: stop and shutdown end the
+// service, a USB arrival or a resume is noted for the worker; the answer is
+// NO_ERROR for these and interrogate, ERROR_CALL_NOT_IMPLEMENTED otherwise.
+DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 // Reports the stop and ends the worker; false when a stop came before, and
 // this request is to do nothing more.
 bool StopService();

@@ -1,7 +1,8 @@
 // When the monitor worker sets the display up and draws it whole afresh:
 // whenever the machine slept, and some seconds and again half a minute after
 // every set-up from scratch (the start, or the first redraw after a sleep),
-// for a box that comes up late.
+// for a box that comes up late; and one second and five seconds after Windows
+// announced a USB device's arrival or a resume.
 //
 // The USB box and the LCD behind it lose their supply while Windows sleeps,
 // hibernates, or "shuts down" with Fast Startup (which hibernates the session
@@ -24,6 +25,21 @@
 // box was there reached nothing. After a wake, too, the box can take some
 // seconds to come back. Hence the redraws that follow every set-up from
 // scratch.
+//
+// A box unplugged and plugged in again while Windows runs (a bumped cable, a
+// KVM switch or powered hub that resets, another port) comes back blank just
+// the same, and no clock shows that. Windows announces it instead: the
+// service asks for the arrival of any USB device, and hears of resumes. The
+// control handler only notes such an announcement; the worker then arms a
+// pair of redraws, one second and five seconds after it, as the box maker's
+// driver opens the device some time after Windows announced it. An arrival of
+// some other USB device costs one pair of redraws: the LCD blinks twice.
+//
+// Whatever arms redraws (the start, a sleep that a clock showed, an
+// announcement), one pair is pending at a time: what arms while a pair is
+// pending takes that pair's place, so the redraws follow the latest cause
+// and never pile up. The clocks stay: Windows does not announce every resume
+// (from Windows 10 on, a sleep that goes on into hibernation sends none).
 #pragma once
 #include <cstdint>
 
@@ -44,6 +60,33 @@ constexpr uint64_t SleepClockGap = 1000;
 constexpr uint32_t LateBoxRedraws[] = {5000, 30000};
 constexpr int LateBoxRedrawCount = sizeof LateBoxRedraws / sizeof LateBoxRedraws[0];
 
+// The redraws after an announced arrival or resume, in milliseconds after the
+// worker noted it: one for a driver that opens the device at once, one for a
+// slower one.
+constexpr uint32_t AnnouncedRedraws[] = {1000, 5000};
+static_assert(sizeof AnnouncedRedraws / sizeof AnnouncedRedraws[0] == LateBoxRedrawCount,
+              "every cause arms a pair of redraws");
+
+// The controls that announce a box that may be back with its LCD blank, by
+// their Windows numbers: SERVICE_CONTROL_DEVICEEVENT (0x0B) with
+// DBT_DEVICEARRIVAL, and SERVICE_CONTROL_POWEREVENT (0x0D) with
+// PBT_APMRESUMEAUTOMATIC (sent at every resume), PBT_APMRESUMESUSPEND (after
+// it, when a user woke the machine) or PBT_APMRESUMECRITICAL (Windows XP's
+// resume from a suspend that nobody was told of). Removals and the rest of
+// the device and power events change nothing on the LCD.
+constexpr unsigned long DeviceEventControl = 0x0B;
+constexpr unsigned long PowerEventControl = 0x0D;
+constexpr unsigned long DeviceArrivalEvent = 0x8000;
+constexpr unsigned long ResumeEvents[] = {0x12, 0x07, 0x06};
+
+constexpr bool AnnouncesReplugOrResume(unsigned long control, unsigned long eventType) {
+    if (control == DeviceEventControl) return eventType == DeviceArrivalEvent;
+    if (control != PowerEventControl) return false;
+    for (unsigned long resume : ResumeEvents)
+        if (eventType == resume) return true;
+    return false;
+}
+
 // One reading of the sleep clock: the milliseconds the machine has spent
 // asleep since it started, where Windows can tell (Windows 7 and later).
 struct SleepClock {
@@ -59,13 +102,22 @@ constexpr SleepClock SleepClockFrom(uint64_t tickCount64, uint64_t unbiasedTime)
 
 // What the worker remembers between cycles.
 struct WakeWatch {
-    uint32_t setUpAt;      // GetTickCount of the last set-up from scratch
-    int lateRedrawsDone;   // of LateBoxRedraws, since then
+    uint32_t setUpAt;      // GetTickCount of what armed the pending pair
+    int lateRedrawsDone;   // of that pair, since then
     SleepClock lastSleepClock;
+    bool announced;   // the pair is AnnouncedRedraws, not LateBoxRedraws
 };
 
 // Called once, with the start's set-up done at `now`.
-constexpr void ArmLateRedraws(WakeWatch& watch, uint32_t now, SleepClock clock) { watch = {now, 0, clock}; }
+constexpr void ArmLateRedraws(WakeWatch& watch, uint32_t now, SleepClock clock) { watch = {now, 0, clock, false}; }
+
+// Called when the worker notes, at `now`, that Windows announced a USB
+// arrival or a resume: the pending pair, if any, gives way to this one.
+constexpr void ArmAnnouncedRedraws(WakeWatch& watch, uint32_t now) {
+    watch.setUpAt = now;
+    watch.lateRedrawsDone = 0;
+    watch.announced = true;
+}
 
 // True when the time from idleFrom to now (both GetTickCount readings) shows
 // a sleep. The counter wraps to 0 after 49.7 days; the unsigned difference is
@@ -91,11 +143,13 @@ constexpr bool FullRedrawDue(WakeWatch& watch, uint32_t idleFrom, uint32_t now, 
     if (slept) {
         watch.setUpAt = now;
         watch.lateRedrawsDone = 0;
+        watch.announced = false;
         return true;
     }
+    const uint32_t* pair = watch.announced ? AnnouncedRedraws : LateBoxRedraws;
     bool due = false;
     while (watch.lateRedrawsDone < LateBoxRedrawCount &&
-           static_cast<uint32_t>(now - watch.setUpAt) >= LateBoxRedraws[watch.lateRedrawsDone]) {
+           static_cast<uint32_t>(now - watch.setUpAt) >= pair[watch.lateRedrawsDone]) {
         ++watch.lateRedrawsDone;
         due = true;
     }

@@ -18,7 +18,11 @@
 // forgets everything, as an HD44780 without supply does (display and glyph
 // RAM blank, display off, not set up, and the box's control port back to 0),
 // and publishes that state at once. The calls that follow reach the
-// powered-up LCD as usual. The file's contents do not matter.
+// powered-up LCD as usual. A file that reads "unplug <ms>" takes the whole box
+// away for that long, as a pulled cable does: every call in that time returns
+// -1 and reaches nothing (it is counted as "failed" in lcd-state.txt and left
+// out of the transfer log); then the box is back with its LCD powered up from
+// scratch, as after the plain power loss. Any other contents is the plain one.
 #include <windows.h>
 
 #include <cstdio>
@@ -44,6 +48,10 @@ bool FailEveryCall = false;
 DWORD StallMilliseconds = 0;
 char PowerOffPath[MAX_PATH + 32];
 constexpr DWORD PowerWatchPeriod = 100;
+constexpr unsigned long LongestUnplug = 60000;
+unsigned long FailedCount = 0;
+// GetTickCount64 at which an unplugged box is back; 0 while it is there.
+ULONGLONG PluggedBackAt = 0;
 
 void AppendHex(char*& out, const uint8_t* bytes, int count) {
     static const char digits[] = "0123456789abcdef";
@@ -56,8 +64,8 @@ void AppendHex(char*& out, const uint8_t* bytes, int count) {
 void PublishState() {
     char text[512];
     char* out = text;
-    out += std::sprintf(out, "calls %lu\ndisplay %d\ncontrol %d\naddress %d %s\nrow0 ", CallCount,
-                        Model.displayOn ? 1 : 0, Model.controlLines, Model.addressCounter,
+    out += std::sprintf(out, "calls %lu\nfailed %lu\ndisplay %d\ncontrol %d\naddress %d %s\nrow0 ", CallCount,
+                        FailedCount, Model.displayOn ? 1 : 0, Model.controlLines, Model.addressCounter,
                         Model.addressingGlyphs ? "cgram" : "ddram");
     for (int row = 0; row < 2; ++row) {
         if (row == 1) out += std::sprintf(out, "\nrow1 ");
@@ -117,15 +125,46 @@ void OpenPublishing(HMODULE self) {
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Takes the LCD's supply away whenever lcd-power-off appears. Deleting the
-// file first makes one power loss of one file, whichever process loads the
-// library; the model's lock keeps the reset from landing inside a call.
+// The milliseconds of an unplug that lcd-power-off asks for; 0 for a plain
+// power loss.
+unsigned long UnplugLength(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return 0;
+    char word[16] = "";
+    unsigned long milliseconds = 0;
+    const bool unplug = std::fscanf(file, "%15s %lu", word, &milliseconds) == 2 && std::strcmp(word, "unplug") == 0;
+    std::fclose(file);
+    return unplug ? (milliseconds > LongestUnplug ? LongestUnplug : milliseconds) : 0;
+}
+
+// True while an unplugged box is away. Once its time is over the box is back,
+// its LCD powered up afresh. Called with the model's lock held.
+bool BoxAway() {
+    if (PluggedBackAt == 0) return false;
+    if (GetTickCount64() < PluggedBackAt) return true;
+    PluggedBackAt = 0;
+    ModelReset(Model);
+    if (StatePath[0]) PublishState();
+    return false;
+}
+
+// Takes the LCD's supply away whenever lcd-power-off appears, and brings an
+// unplugged box back when its time is over, also while no call comes.
+// Deleting the file first makes one power loss of one file, whichever process
+// loads the library; the model's lock keeps the reset from landing inside a
+// call.
 DWORD WINAPI WatchPower(LPVOID) {
     for (;;) {
         Sleep(PowerWatchPeriod);
-        if (GetFileAttributesA(PowerOffPath) == INVALID_FILE_ATTRIBUTES || !DeleteFileA(PowerOffPath)) continue;
+        EnterCriticalSection(&ModelLock);
+        BoxAway();
+        LeaveCriticalSection(&ModelLock);
+        if (GetFileAttributesA(PowerOffPath) == INVALID_FILE_ATTRIBUTES) continue;
+        const unsigned long unplug = UnplugLength(PowerOffPath);
+        if (!DeleteFileA(PowerOffPath)) continue;
         EnterCriticalSection(&ModelLock);
         ModelReset(Model);
+        PluggedBackAt = unplug ? GetTickCount64() + unplug : 0;
         if (StatePath[0]) PublishState();
         LeaveCriticalSection(&ModelLock);
     }
@@ -161,6 +200,12 @@ extern "C" int __stdcall uio_out(int selector, int value, int latch) {
     if (StallMilliseconds) Sleep(StallMilliseconds);
     if (FailEveryCall) return -1;
     EnterCriticalSection(&ModelLock);
+    if (BoxAway()) {
+        ++FailedCount;
+        if (StatePath[0]) PublishState();
+        LeaveCriticalSection(&ModelLock);
+        return -1;
+    }
     ++CallCount;
     ModelBoxCall(Model, selector, value, latch);
     LogCall(selector, value, latch);

@@ -10,9 +10,9 @@ import lcd
 from programs import Installed
 
 # state/accepted controls/exit code of each report: start pending and stop
-# pending take no control, running takes stop and shutdown.
+# pending take no control, running takes stop, shutdown and power events.
 DURING_START = ["2/0/0", "3/0/0", "1/0/0"]
-WHILE_RUNNING = ["2/0/0", "4/5/0", "3/0/0", "1/0/0"]
+WHILE_RUNNING = ["2/0/0", "4/69/0", "3/0/0", "1/0/0"]
 
 
 @pytest.mark.parametrize("control, when, reports", [("stop", "starting", DURING_START),

@@ -213,7 +213,7 @@ def test_plain_stop_changes_nothing_and_the_contract(running):
     # What MIREVO.exe itself told the manager: an own-process service that
     # takes stop and shutdown and nothing else; while stopping, pending with
     # a checkpoint and a wait hint that it then kept.
-    assert (contract["type"], contract["accepts"]) == (0x10, 0x1 | 0x4), contract
+    assert (contract["type"], contract["accepts"]) == (0x10, 0x1 | 0x4 | 0x40), contract
     assert contract["stop_state"] == 1 or (contract["stop_state"] == 3 and contract["checkpoint"] > 0
                                            and contract["hint"] > 0 and contract["stop_accepts"] == 0), contract
     print(f"stop: {contract['ms']} ms to STOPPED inside the prefix, {contract['outer_ms']:.0f} ms with the client's "

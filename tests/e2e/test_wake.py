@@ -11,6 +11,12 @@ any gap (that one needs the service restarted, as the notes say). A box that
 comes up late at boot is played by a power loss just after the first screen:
 the redraw armed at the start, 5 s after it, brings it back (the one 30 s
 after it, armed the same way, is left to the host tests of the rule).
+
+A replug and an announced resume: Wine's manager sends a service neither a
+device event nor a power event, so service_driver.exe runs the service's own
+ServiceMain and hands its registered handler a USB arrival after the
+stand-in box was unplugged ("unplug <ms>" in lcd-power-off), and
+PBT_APMRESUMEAUTOMATIC after a power loss.
 """
 import contextlib
 import os
@@ -148,3 +154,82 @@ def test_display_returns_after_a_sleep(running):
     # Between and after them, every cycle wrote only what changed.
     transfers.check_only_changes(woken)
     print(f"\nwake: redraws {apart} ms apart")
+
+
+# One run of the driver, about 22 s: the handler's answers to the controls the
+# service does not act on; an arrival while the display is fine; an unplug of
+# 3.5 s that swallows that arrival's second redraw, a removal, and the arrival
+# once the box is back; then a power loss and a resume, and a stop as soon as
+# the resume's second redraw has begun.
+EVENTS = ("wait:300 answers wait:3000 arrival wait:4500 unplug:3500 wait:300 removal wait:3400 arrival "
+          "wait:3200 poweroff wait:300 resume wait:3500 stop-in-redraw").split()
+# Pause, continue, interrogate, parameter change, a user-defined control: 120
+# (ERROR_CALL_NOT_IMPLEMENTED) but interrogate; a removal query and a suspend
+# granted (0).
+ANSWERS = "2:120 3:120 4:0 6:120 128:120 11/32769:0 13/4:0"
+# What the service asked Windows for: its status handle as recipient,
+# DEVICE_NOTIFY_SERVICE_HANDLE, a device interface filter, and the class of
+# every USB device (GUID_DEVINTERFACE_USB_DEVICE).
+NOTIFY = "1 1 5 a5dcbf10-6530-11d2-901f-00c04fb951ed"
+
+
+def setups_after(calls, since, until=None):
+    """The cycles of the calls logged after `since` (a loss of supply, or the
+    start) and before `until`, replayed on an LCD powered up from scratch,
+    and those among them that set the display up."""
+    found = transfers.cycles([c for c in calls if c.ms > since and (until is None or c.ms < until)])
+    return found, [cycle for cycle in found if cycle.instructions[:1] == [transfers.RESET]]
+
+
+def test_display_returns_after_a_replug_and_a_resume(prefix):
+    files = Installed(prefix, "events")
+    rc, out = files.run("service_driver.exe", "events", *EVENTS, timeout=90)
+    steps = [(name, int(ms)) for name, ms in re.findall(r"^(\S+) at (\d+)$", out, re.M)]
+    names = [name for name, _ in steps]
+    assert rc == 0 and names == ["arrival", "unplug:3500", "removal", "arrival", "poweroff", "resume"], out
+    (_, fine), (_, unplugged), _, (_, arrived), (_, lost), (_, resumed) = steps
+    assert re.search(r"^answers (.*)$", out, re.M)[1] == ANSWERS, out
+    assert re.search(r"^notify (.*)$", out, re.M)[1] == NOTIFY and "\nunregistered 1\n" in out, out
+    assert re.search(r"^reports (.*)$", out, re.M)[1].split() == ["2/0/0", "4/69/0", "3/0/0", "1/0/0"], out
+    stop = re.search(r"^stop at (\d+) latency (\d+\.\d)$", out, re.M)
+    assert stop and float(stop[2]) < 3000 and "returned 1" in out, f"the stop in a redraw: {out}"
+    calls = lcd.transfers(files.log)
+
+    # The arrival while the display was fine: a set-up 1 s after it and, into
+    # the box that was unplugged by then, one 5 s after it (the stand-in
+    # counted its calls as failed); none for the controls before it, none more.
+    found, drawn = setups_after(calls, 0, unplugged)
+    fresh = found[0]
+    check_drawing(fresh, fresh, "at a fresh start")
+    assert [c.ms - fine for c in drawn[1:]] and 990 <= drawn[1].ms - fine < 4000 and len(drawn) == 2, \
+        f"set-ups {[c.ms - fine for c in drawn]} ms after the arrival with the display fine"
+    check_drawing(drawn[1], fresh, "after the arrival with the display fine")
+    transfers.check_only_changes(found)
+    back = lcd.Display(files.dir / "lcd-at-arrival.txt")
+    failed = int(re.search(r"^failed (\d+)$", (files.dir / "lcd-at-arrival.txt").read_text(), re.M)[1])
+    # Back, its LCD is off and without glyphs (what the cycles since wrote
+    # into it aside) until a set-up.
+    assert not back.on and not any(back.glyphs) and failed > 0, \
+        f"the box back after the unplug: on {back.on}, {back.rows}, {back.glyphs.hex()}, {failed} calls failed"
+
+    # After the replug's arrival and after the resume: the whole screen from
+    # the LCD's power-up, by the set-up 1 s after the event; after the resume
+    # the second set-up 5 s after it, which the stop then cut short.
+    for name, since, event, until, count in (("replug", unplugged, arrived, lost, 1),
+                                             ("resume", lost, resumed, None, 2)):
+        found, drawn = setups_after(calls, since, until)
+        late = [c.ms - event for c in drawn]
+        assert len(drawn) == count and 990 <= late[0] < 4000 and (count == 1 or 5000 <= late[1] < 8000), \
+            f"{name}: set-ups {late} ms after the event"
+        check_drawing(drawn[0], fresh, f"after the {name}")
+        whole = drawn[0]
+        assert re.fullmatch(ROW0, whole.rows[0].decode("cp932")) and whole.glyphs[:24] == transfers.BAR_GLYPHS, \
+            f"{name}: {whole.rows}, glyphs {whole.glyphs[:24].hex()}"
+        print(f"\n{name}: supply lost at {since}, event {event - since} ms later, the whole screen "
+              f"{whole.end - event} ms after the event (set-up {whole.ms - event} ms after it)")
+    transfers.check_only_changes(found[found.index(drawn[0]):])
+    assert drawn[1].ms <= int(stop[1]), f"the stop at {stop[1]} came before the redraw at {drawn[1].ms}"
+    # The stand-in's LCD at STOPPED is the decoder's, and nothing came after.
+    shown = lcd.Display(files.dir / "lcd-at-stopped.txt")
+    assert (shown.rows, shown.glyphs) == (found[-1].rows, found[-1].glyphs) and shown.calls == len(calls), \
+        f"at STOPPED: {shown.rows}, {shown.calls} calls; the log's {found[-1].rows}, {len(calls)} calls"

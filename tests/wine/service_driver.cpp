@@ -2,7 +2,8 @@
 // so a test can hand it the controls that Wine's services.exe never sends:
 // Wine ends services with the session instead of sending
 // SERVICE_CONTROL_SHUTDOWN, and no manager sends a control while the start is
-// pending. The driver answers the service's two calls to the manager itself
+// pending; nor does it deliver a USB arrival or a resume. The driver answers
+// the service's calls to the manager and to the device notification itself
 // (below), and records every status the service reports.
 //
 //   service_driver.exe shutdown|stop <milliseconds>|starting [xp]
@@ -11,8 +12,27 @@
 // code> ..." in order, "latency <ms>" (time inside the control handler) and "returned <0|1>" (whether ServiceMain
 // returned within 5 s). At the STOPPED report it copies the stand-in library's lcd-state.txt to lcd-at-stopped.txt.
 // With "xp" the box library is bound as on Windows XP, which has no SetDefaultDllDirectories.
+//
+//   service_driver.exe events <step> ...
+// runs the steps in turn once the service reported RUNNING, then stops it:
+//   wait:<ms>        sleeps
+//   unplug:<ms>      unplugs the stand-in box for that long (lcd-power-off reading "unplug <ms>")
+//   poweroff         takes the LCD's supply away (an empty lcd-power-off)
+//   arrival          hands the handler a USB device interface's DBT_DEVICEARRIVAL, after copying
+//                    lcd-state.txt to lcd-at-arrival.txt
+//   removal          the same device's DBT_DEVICEREMOVECOMPLETE
+//   resume           PBT_APMRESUMEAUTOMATIC
+//   answers          the controls the service does not act on, printed "answers <control>[/<event>]:<answer> ..."
+//   stop-in-redraw   the stop, as soon as the transfer log shows a set-up begun after this step began
+// Each event step prints "<step> at <ms>", GetTickCount64 (the clock of the stand-in's transfer log) when it was
+// handed over, or for unplug and poweroff when the stand-in took the file. The stop prints "stop at <ms> latency
+// <ms>" and the driver "notify <recipient> <flags> <record type> <class>" (the device notification asked for) and
+// "unregistered <0|1>" (it was given up before STOPPED), then "reports" and "returned" as above.
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,15 +49,48 @@ HANDLE MainReturned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 bool HoldStartPending = false;
 SERVICE_STATUS Reports[16];
 LONG ReportCount = 0;
+HANDLE RunningReported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+const SERVICE_STATUS_HANDLE DriverStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(1);
+const HDEVNOTIFY DriverNotification = reinterpret_cast<HDEVNOTIFY>(2);
+LPHANDLER_FUNCTION_EX Handler = nullptr;
+LPVOID HandlerContext = nullptr;
+// What the service asked the device notification for, and whether it gave
+// it up before it reported STOPPED.
+char NotifyRequest[160] = "none";
+bool Unregistered = false, UnregisteredBeforeStopped = false;
 
-SERVICE_STATUS_HANDLE WINAPI RegisterHandler(LPCSTR, LPHANDLER_FUNCTION) {
-    return reinterpret_cast<SERVICE_STATUS_HANDLE>(1);
+SERVICE_STATUS_HANDLE WINAPI RegisterHandler(LPCSTR, LPHANDLER_FUNCTION_EX handler, LPVOID context) {
+    Handler = handler;
+    HandlerContext = context;
+    return DriverStatusHandle;
+}
+
+DWORD Deliver(DWORD control, DWORD eventType = 0, LPVOID eventData = nullptr) {
+    return Handler != nullptr ? Handler(control, eventType, eventData, HandlerContext) : ERROR_INVALID_HANDLE;
+}
+
+HDEVNOTIFY WINAPI RegisterNotification(HANDLE recipient, LPVOID filter, DWORD flags) {
+    const auto* asked = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
+    const GUID& c = asked->dbcc_classguid;
+    std::snprintf(NotifyRequest, sizeof NotifyRequest, "%d %lu %lu %08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  recipient == DriverStatusHandle ? 1 : 0, flags, asked->dbcc_devicetype, c.Data1, c.Data2, c.Data3,
+                  c.Data4[0], c.Data4[1], c.Data4[2], c.Data4[3], c.Data4[4], c.Data4[5], c.Data4[6], c.Data4[7]);
+    return DriverNotification;
+}
+
+BOOL WINAPI UnregisterNotification(HDEVNOTIFY notification) {
+    Unregistered = notification == DriverNotification;
+    return TRUE;
 }
 
 BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
     const LONG at = InterlockedIncrement(&ReportCount) - 1;
     if (at < 16) Reports[at] = *status;
-    if (status->dwCurrentState == SERVICE_STOPPED) CopyFileA("lcd-state.txt", "lcd-at-stopped.txt", FALSE);
+    if (status->dwCurrentState == SERVICE_RUNNING) SetEvent(RunningReported);
+    if (status->dwCurrentState == SERVICE_STOPPED) {
+        UnregisteredBeforeStopped = Unregistered;
+        CopyFileA("lcd-state.txt", "lcd-at-stopped.txt", FALSE);
+    }
     if (status->dwCurrentState != SERVICE_START_PENDING) return TRUE;
     SetEvent(StartReported);
     if (HoldStartPending) WaitForSingleObject(Handled, 2000);
@@ -49,21 +102,147 @@ DWORD WINAPI RunServiceMain(LPVOID) {
     SetEvent(MainReturned);
     return 0;
 }
+
+double MillisecondsSince(const LARGE_INTEGER& before) {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart - before.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Writes lcd-power-off and waits up to 3 s for the stand-in to take it.
+bool TakePowerAway(const char* contents) {
+    FILE* file = std::fopen("lcd-power-off", "w");
+    if (file == nullptr) return false;
+    std::fputs(contents, file);
+    std::fclose(file);
+    for (int i = 0; i < 600; ++i, Sleep(5))
+        if (GetFileAttributesA("lcd-power-off") == INVALID_FILE_ATTRIBUTES) return true;
+    return false;
+}
+
+// The time of the transfer log's last call and whether it latched the 8-bit
+// reset instruction that begins every set-up ("ms pid 3 48 1").
+bool LastCallIsReset(ULONGLONG& at) {
+    char tail[256] = "";
+    FILE* file = std::fopen("lcd-transfers.log", "rb");
+    if (file == nullptr) return false;
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::fseek(file, size > 200 ? size - 200 : 0, SEEK_SET);
+    const size_t got = std::fread(tail, 1, sizeof tail - 1, file);
+    std::fclose(file);
+    tail[got] = '\0';
+    if (got < 2) return false;
+    tail[got - 1] = '\0';
+    const char* line = std::strrchr(tail, '\n');
+    unsigned long long ms = 0;
+    unsigned long pid = 0;
+    int selector = 0, value = 0, latch = 0;
+    if (std::sscanf(line ? line + 1 : tail, "%llu %lu %d %d %d", &ms, &pid, &selector, &value, &latch) != 5)
+        return false;
+    at = ms;
+    return selector == 3 && value == 0x30 && latch == 1;
+}
+
+// A USB device interface's name, as Windows hands it with its arrival or removal.
+constexpr char UsbDeviceName[] = "\\\\?\\USB#VID_1234&PID_5678#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+int RunEvents(int count, char** steps) {
+    HANDLE serviceThread = CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr);
+    if (WaitForSingleObject(RunningReported, 10000) != WAIT_OBJECT_0) return 3;
+    alignas(DEV_BROADCAST_DEVICEINTERFACE_A) unsigned char
+        recordBytes[offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + sizeof UsbDeviceName] = {};
+    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(recordBytes);
+    record->dbcc_size = sizeof recordBytes;
+    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    record->dbcc_classguid = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+    std::memcpy(recordBytes + offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), UsbDeviceName,
+                sizeof UsbDeviceName);
+    double latency = -1;
+    for (int i = 0; i < count; ++i) {
+        const char* step = steps[i];
+        if (std::strncmp(step, "wait:", 5) == 0) {
+            Sleep(static_cast<DWORD>(std::atoi(step + 5)));
+            continue;
+        }
+        char unplug[32];
+        bool done = true;
+        if (std::strncmp(step, "unplug:", 7) == 0) {
+            std::snprintf(unplug, sizeof unplug, "unplug %d", std::atoi(step + 7));
+            done = TakePowerAway(unplug);
+        } else if (std::strcmp(step, "poweroff") == 0) {
+            done = TakePowerAway("");
+        } else if (std::strcmp(step, "arrival") == 0) {
+            CopyFileA("lcd-state.txt", "lcd-at-arrival.txt", FALSE);
+            done = Deliver(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, record) == NO_ERROR;
+        } else if (std::strcmp(step, "removal") == 0) {
+            done = Deliver(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE, record) == NO_ERROR;
+        } else if (std::strcmp(step, "resume") == 0) {
+            done = Deliver(SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC) == NO_ERROR;
+        } else if (std::strcmp(step, "answers") == 0) {
+            // Pause, continue, interrogate, parameter change, a user-defined
+            // control; a removal query and a suspend, which must arm nothing.
+            const struct {
+                DWORD control, eventType;
+            } asked[] = {{2, 0}, {3, 0}, {4, 0}, {6, 0}, {128, 0}, {11, DBT_DEVICEQUERYREMOVE}, {13, PBT_APMSUSPEND}};
+            std::printf("answers");
+            for (const auto& one : asked) {
+                const DWORD answer = Deliver(one.control, one.eventType, one.control == 11 ? record : nullptr);
+                if (one.eventType) std::printf(" %lu/%lu:%lu", one.control, one.eventType, answer);
+                else std::printf(" %lu:%lu", one.control, answer);
+            }
+            std::printf("\n");
+            continue;
+        } else if (std::strcmp(step, "stop-in-redraw") == 0) {
+            const ULONGLONG from = GetTickCount64();
+            ULONGLONG at = 0;
+            for (int tries = 0; tries < 10000 && !(LastCallIsReset(at) && at >= from); ++tries) Sleep(1);
+            LARGE_INTEGER before;
+            QueryPerformanceCounter(&before);
+            const ULONGLONG stopAt = GetTickCount64();
+            Deliver(SERVICE_CONTROL_STOP);
+            latency = MillisecondsSince(before);
+            std::printf("stop at %llu latency %.1f\n", stopAt, latency);
+            break;
+        } else {
+            return 2;
+        }
+        std::printf("%s at %llu%s\n", step, GetTickCount64(), done ? "" : " failed");
+        std::fflush(stdout);
+    }
+    if (latency < 0) Deliver(SERVICE_CONTROL_STOP);
+    const bool returned = WaitForSingleObject(serviceThread, 5000) == WAIT_OBJECT_0;
+    std::printf("notify %s\nunregistered %d\nreports", NotifyRequest, UnregisteredBeforeStopped ? 1 : 0);
+    for (LONG i = 0; i < ReportCount && i < 16 && returned; ++i)
+        std::printf(" %lu/%lu/%lu", Reports[i].dwCurrentState, Reports[i].dwControlsAccepted,
+                    Reports[i].dwWin32ExitCode);
+    std::printf("\nreturned %d\n", returned ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
 }   // namespace
 
-// The service library calls both through their import slots: the driver
-// fills those slots itself, so the linker takes no advapi32 import for them.
+// The service library calls these through their import slots: the driver
+// fills those slots itself, so the linker takes no advapi32 or user32 import
+// for them.
 #ifdef _WIN64
 #define IMPORT_SLOT(name, bytes) "__imp_" #name
 #else
 #define IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
 #endif
 extern "C" {
-decltype(&RegisterServiceCtrlHandlerA) RegisterSlot asm(IMPORT_SLOT(RegisterServiceCtrlHandlerA, 8)) = RegisterHandler;
+decltype(&RegisterServiceCtrlHandlerExA) RegisterSlot asm(IMPORT_SLOT(RegisterServiceCtrlHandlerExA,
+                                                                      12)) = RegisterHandler;
 decltype(&SetServiceStatus) StatusSlot asm(IMPORT_SLOT(SetServiceStatus, 8)) = RecordStatus;
+decltype(&RegisterDeviceNotificationA) NotifySlot asm(IMPORT_SLOT(RegisterDeviceNotificationA,
+                                                                  12)) = RegisterNotification;
+decltype(&UnregisterDeviceNotification) UnnotifySlot asm(IMPORT_SLOT(UnregisterDeviceNotification,
+                                                                     4)) = UnregisterNotification;
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "events") == 0) return RunEvents(argc - 2, argv + 2);
     if (argc < 3) return 2;
     const DWORD control = std::strcmp(argv[1], "shutdown") == 0 ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
     HoldStartPending = std::strcmp(argv[2], "starting") == 0;
@@ -71,11 +250,11 @@ int main(int argc, char** argv) {
     CloseHandle(CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr));
     if (WaitForSingleObject(StartReported, 5000) != WAIT_OBJECT_0) return 3;
     Sleep(static_cast<DWORD>(std::atoi(argv[2])));
-    ControlHandler(SERVICE_CONTROL_INTERROGATE);   // must change nothing
+    Deliver(SERVICE_CONTROL_INTERROGATE);   // must change nothing
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
-    ControlHandler(control);
+    Deliver(control);
     QueryPerformanceCounter(&after);
     SetEvent(Handled);
     const double milliseconds = 1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) /
