@@ -109,7 +109,7 @@ def test_a_library_that_never_loads_ends_the_start(prefix):
         pending = [(at, checkpoint) for at, state, checkpoint, hint in seen if state == 2 and hint == 3000]
         # START_PENDING with its 3 s wait hint until STOPPED; the checkpoint
         # from 1, rising, each followed by the next (or STOPPED) within the
-        # wait hint, over the 5 s given to the load.
+        # wait hint, over the 10 s given to the load.
         firsts = [(at, checkpoint) for i, (at, checkpoint) in enumerate(pending)
                   if i == 0 or checkpoint != pending[i - 1][1]]
         checkpoints = [checkpoint for _, checkpoint in firsts]
