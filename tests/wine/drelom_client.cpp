@@ -2,8 +2,8 @@
 // end-to-end test.  Commands run in order from the command line:
 //   wait MS            wait for the top-level window titled DRELOM
 //   texts              print "ID TEXT" for every control, text as UTF-8
-//   layout             print the window's layout as drelom_layout.dll reads
-//                      it inside DRELOM's process
+//   layout             have drelom_layout.dll write drelom-layout.txt from
+//                      inside DRELOM's process
 //   text ID            print the text of one control
 //   click ID           post a button click (the click opens a modal box)
 //   send ID            send a button click and wait until it is handled
@@ -118,23 +118,20 @@ bool Box(DWORD ms) {
 }
 
 // Hooks DRELOM's thread with drelom_layout.dll, which Windows then loads into
-// DRELOM's process, and asks it for the layout.
-bool PrintLayout() {
+// DRELOM's process, and has it write the layout file.
+void WriteLayout() {
     HMODULE library = LoadLibraryA("drelom_layout.dll");
-    HOOKPROC hook = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(library, "LayoutHook"))) : NULL;
-    HHOOK hooked = hook ? SetWindowsHookExA(WH_CALLWNDPROC, hook, library,
-                                            GetWindowThreadProcessId(DrelomWindow, NULL))
+    FARPROC hook = library ? GetProcAddress(library, "LayoutHook") : NULL;
+    HHOOK hooked = hook ? SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(hook)),
+                                            library, GetWindowThreadProcessId(DrelomWindow, NULL))
                         : NULL;
-    DeleteFileA("drelom-layout.txt");
     DWORD_PTR ignored = 0;
     bool asked = hooked && SendMessageTimeoutA(DrelomWindow, RegisterWindowMessageA("drelom_client layout"), 0, 0,
                                                SMTO_ABORTIFHUNG, 5000, &ignored);
     if (hooked) UnhookWindowsHookEx(hooked);
-    FILE* in = asked ? std::fopen("drelom-layout.txt", "r") : NULL;
-    if (in == NULL) return false;
-    for (char line[160]; std::fgets(line, sizeof line, in);) Print(std::string(line, std::strcspn(line, "\n")));
-    std::fclose(in);
-    return true;
+    if (asked) return;
+    Print("error no layout from inside DRELOM");
+    std::exit(1);
 }
 
 }   // namespace
@@ -154,10 +151,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (command == "layout") {
-            if (!PrintLayout()) {
-                Print("error no layout from inside DRELOM");
-                return 1;
-            }
+            WriteLayout();
         } else if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
                 Print(std::to_string(id) + " " +
