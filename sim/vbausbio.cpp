@@ -9,7 +9,8 @@
 //
 // A box-fault.txt beside the DLL, read once at load, makes the box misbehave
 // the way an unplugged or busy box does: "fail" makes every call return -1
-// and reach nothing; "stall <ms>" makes every call take that long.
+// and reach nothing; "stall <ms>" makes every call take that long
+// (up to a minute: a box that hangs in a call).
 //
 // An lcd-power-off file beside the DLL takes the LCD's supply away once, as a
 // sleep, a hibernation or a replugged box does, at any moment: also while the
@@ -101,7 +102,7 @@ void ReadFaultMode(const char* path) {
     unsigned long milliseconds = 0;
     if (std::fscanf(file, "%15s %lu", word, &milliseconds) >= 1) {
         FailEveryCall = std::strcmp(word, "fail") == 0;
-        if (std::strcmp(word, "stall") == 0) StallMilliseconds = milliseconds > 10000 ? 10000 : milliseconds;
+        if (std::strcmp(word, "stall") == 0) StallMilliseconds = milliseconds > 60000 ? 60000 : milliseconds;
     }
     std::fclose(file);
 }

@@ -1,7 +1,6 @@
 """DRELOM.exe under Wine on the private X server, driven from another process
 by drelom_client.exe: what its window shows, the box each button opens, and
 what the service control manager holds afterwards."""
-import contextlib
 import os
 import re
 import shutil
@@ -53,6 +52,23 @@ class Drelom:
         assert boxes == [want], f"button {button}: boxes {boxes}, not {want}"
         assert controls(lines).get(STATE) in states, f"after button {button}: {lines}, not one of {states}"
 
+    def check_layout(self):
+        """The window as DRELOM's process measures it: every control inside the client area, none over another,
+        each button's and label's text within it in its own font (the fields scroll), one font for all."""
+        self.client("layout")   # a fresh folder: the file is the one written now
+        lines = (self.files.dir / "drelom-layout.txt").read_text().splitlines()
+        width, height = next(map(int, line.split()[1:]) for line in lines if line.startswith("client "))
+        boxes = {int(f[0]): (*map(int, f[1:5]), f[5], int(f[6]), int(f[7]))
+                 for f in (line.split() for line in lines if re.fullmatch(r"1\d{3}( -?\d+){4} \w+ \d+ \d+", line))}
+        assert sorted(boxes) == list(range(1000, 1011)), f"not every control was read: {lines}"
+        for id, (left, top, right, bottom, _, text_w, text_h) in boxes.items():
+            assert 0 <= left < right <= width and 0 <= top < bottom <= height, f"{id} outside {width}x{height}: {lines}"
+            assert id in (NAME, EXE) or (text_w <= right - left and text_h <= bottom - top), f"{id}'s text cut: {lines}"
+            assert not any(max(left, l) < min(right, r) and max(top, t) < min(bottom, b)
+                           for other, (l, t, r, b, *_) in boxes.items() if other != id), f"{id} overlaps: {lines}"
+        fonts = {box[4] for box in boxes.values()}
+        assert len(fonts) == 1 and "0" not in fonts, f"not one font for every control: {lines}"
+
     def close(self):
         self.client("close")
         assert self.process.wait(10) == 0, "DRELOM.exe did not exit 0 when its window closed"
@@ -73,7 +89,7 @@ def drelom(prefix):
 
     def start(folder, exe="MIREVO.exe"):
         files = Installed(prefix, folder)
-        for program in ("setup/DRELOM.exe", "tests/wine/drelom_client.exe"):
+        for program in ("setup/DRELOM.exe", "tests/wine/drelom_client.exe", "tests/wine/drelom_layout.dll"):
             shutil.copy(prefix.build / program, files.dir)
         if exe is not None:
             (files.dir / "DRELOM.ini").write_bytes(f"[Service]\r\nName=MIREVO\r\nExe={exe}\r\n".encode())
@@ -91,45 +107,31 @@ def drelom(prefix):
 
 
 def service_record(prefix, name):
-    """(binary path, start type) from the manager's registry key of the
-    service (Wine 8's sc has no qc), or None when it is not registered; `sc
-    query` must agree."""
+    """The manager's registry key of the service, {value: data} (Wine 8's sc
+    has no qc), or None when it is not registered; `sc query` must agree."""
     rc, out = prefix.run("reg", "query", "HKLM\\System\\CurrentControlSet\\Services\\" + name)
     sc_rc, query = prefix.run("sc", "query", name)
     assert rc in (0, 1) and sc_rc == rc and (rc == 0) == (f"SERVICE_NAME: {name}" in query), \
         f"{name}: sc query exit {sc_rc} {query!r}, reg query exit {rc} {out!r}"
-    path = re.search(r"^\s+ImagePath\s+REG_(?:EXPAND_)?SZ\s+(.+)$", out, re.M)
-    start = re.search(r"^\s+Start\s+REG_DWORD\s+(0x[0-9a-f]+)$", out, re.M)
-    assert rc == 1 or (path and start), f"no binary path and start type for service {name}: {out!r}"
-    return (path[1].strip(), int(start[1], 16)) if rc == 0 else None
+    return {m[1]: m[2].strip() for m in re.finditer(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*)$", out, re.M)} \
+        if rc == 0 else None
 
 
-def save_picture(prefix):
-    """The window's picture in the build folder, and at $DRELOM_SHOT when set:
-    the DRELOM X window, else the screen's corner where it stands."""
-    shot = prefix.build / "drelom.png"
-    shot.unlink(missing_ok=True)
-
-    def x(*command):
-        with contextlib.suppress(OSError, subprocess.TimeoutExpired):
-            return subprocess.run(command, env=prefix.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=20)
-        return subprocess.CompletedProcess(command, -1, b"", f"{command[0]} did not run in 20 s".encode())
-    found = x("xdotool", "search", "--name", "^DRELOM$").stdout.decode().split()
-    taken = found and x("import", "-window", found[0], str(shot))
-    if not taken or taken.returncode != 0:
-        taken = x("import", "-window", "root", "-crop", "440x170+0+0", str(shot))
-    assert taken.returncode == 0 and shot.exists(), f"no picture of the window: {taken.stderr}"
-    colours = x("identify", "-format", "%m %k", str(shot)).stdout.split()
-    assert colours[:1] == [b"PNG"] and int(colours[1]) > 2, f"not a picture of the window: {colours}"
-    if os.environ.get("DRELOM_SHOT"):
-        shutil.copy(shot, os.environ["DRELOM_SHOT"])
+def save_picture(prefix, shot):
+    """The DRELOM X window's picture, for the docs: not a check."""
+    found = subprocess.run(["xdotool", "search", "--name", "^DRELOM$"], env=prefix.env, capture_output=True, timeout=20)
+    taken = subprocess.run(["import", "-window", (found.stdout.split() or [b"root"])[0], shot], env=prefix.env,
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=20)
+    assert taken.returncode == 0, f"no picture of the window: {taken.stderr}"
 
 
 def test_window_shows_labels_and_settings(drelom, prefix):
     window = drelom("mon")
     # The path field is the current directory and Exe, without quotes.
     assert window.texts() == {**LABELS, NAME: "MIREVO", EXE: "C:\\mon\\MIREVO.exe", STATE: "未登録"}
-    save_picture(prefix)   # before any box covers the window
+    window.check_layout()
+    if os.environ.get("DRELOM_SHOT"):
+        save_picture(prefix, os.environ["DRELOM_SHOT"])   # before any box covers the window
     window.close()
 
 
@@ -138,7 +140,11 @@ def test_register_start_stop_delete(drelom, prefix):
     window = drelom("mon")
     assert window.state() == "未登録"
     window.press(REGISTER, True, "停止")
-    assert service_record(prefix, "MIREVO") == ('"C:\\mon\\MIREVO.exe"', 2), "not the quoted path, auto-start"
+    # Own process, auto-start, normal error control, LocalSystem, the settings' name shown, the path quoted.
+    record = service_record(prefix, "MIREVO")
+    assert {k: record.get(k) for k in ("Type", "Start", "ErrorControl", "ObjectName", "DisplayName", "ImagePath")} == \
+        {"Type": "0x10", "Start": "0x2", "ErrorControl": "0x1", "ObjectName": "LocalSystem", "DisplayName": "MIREVO",
+         "ImagePath": '"C:\\mon\\MIREVO.exe"'}, f"registered as {record}"
 
     window.press(START, True, "開始中", "開始")
     lcd.first_screen(window.files)
@@ -164,7 +170,7 @@ def test_typed_text_is_not_used(drelom, prefix):
     window.press(REGISTER, True, "停止")
     shown = window.texts()
     assert (shown[NAME], shown[EXE]) == ("OTHER", "C:\\elsewhere\\evil.exe"), "the typed text did not stay"
-    assert service_record(prefix, "MIREVO")[0] == '"C:\\mon\\MIREVO.exe"', "registered from the typed text"
+    assert service_record(prefix, "MIREVO")["ImagePath"] == '"C:\\mon\\MIREVO.exe"', "registered from the typed text"
     assert service_record(prefix, "OTHER") is None
     window.press(DELETE, True, "未登録")
     window.close()

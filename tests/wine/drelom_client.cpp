@@ -2,6 +2,8 @@
 // end-to-end test.  Commands run in order from the command line:
 //   wait MS            wait for the top-level window titled DRELOM
 //   texts              print "ID TEXT" for every control, text as UTF-8
+//   layout             have drelom_layout.dll write drelom-layout.txt from
+//                      inside DRELOM's process
 //   text ID            print the text of one control
 //   click ID           post a button click (the click opens a modal box)
 //   send ID            send a button click and wait until it is handled
@@ -115,6 +117,23 @@ bool Box(DWORD ms) {
     return SendMessageTimeoutA(DrelomWindow, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored) != 0;
 }
 
+// Hooks DRELOM's thread with drelom_layout.dll, which Windows then loads into
+// DRELOM's process, and has it write the layout file.
+void WriteLayout() {
+    HMODULE library = LoadLibraryA("drelom_layout.dll");
+    FARPROC hook = library ? GetProcAddress(library, "LayoutHook") : NULL;
+    HHOOK hooked = hook ? SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(hook)),
+                                            library, GetWindowThreadProcessId(DrelomWindow, NULL))
+                        : NULL;
+    DWORD_PTR ignored = 0;
+    bool asked = hooked && SendMessageTimeoutA(DrelomWindow, RegisterWindowMessageA("drelom_client layout"), 0, 0,
+                                               SMTO_ABORTIFHUNG, 5000, &ignored);
+    if (hooked) UnhookWindowsHookEx(hooked);
+    if (asked) return;
+    Print("error no layout from inside DRELOM");
+    std::exit(1);
+}
+
 }   // namespace
 
 int main(int argc, char** argv) {
@@ -131,7 +150,9 @@ int main(int argc, char** argv) {
             Print("error no DRELOM window");
             return 1;
         }
-        if (command == "texts") {
+        if (command == "layout") {
+            WriteLayout();
+        } else if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
                 Print(std::to_string(id) + " " +
                       Utf8Text(GetDlgItem(DrelomWindow, id), "control " + std::to_string(id)));
