@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
     const DWORD control = std::strcmp(argv[1], "shutdown") == 0 ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
     HoldStartPending = std::strcmp(argv[2], "starting") == 0;
     UseDefaultDllDirectories = argc < 4 || std::strcmp(argv[3], "xp") != 0;
-    CloseHandle(CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr));
+    HANDLE serviceThread = CreateThread(nullptr, 0, RunServiceMain, nullptr, 0, nullptr);
     if (WaitForSingleObject(StartReported, 5000) != WAIT_OBJECT_0) return 3;
     Sleep(static_cast<DWORD>(std::atoi(argv[2])));
     Deliver(SERVICE_CONTROL_INTERROGATE);   // must change nothing
@@ -270,7 +270,10 @@ int main(int argc, char** argv) {
     std::printf("\nlatency %lu.%lu\nreturned %d\n", tenths / 10, tenths % 10, returned ? 1 : 0);
     std::fflush(stdout);
     // A box library whose load never returned holds the loader's lock, which
-    // the process's exit would wait for, as in the service.
+    // the process's exit would wait for, as in the service. Otherwise the
+    // process ends only once the service's thread has: Wine can crash when a
+    // process exits while one of its threads is still ending.
     if (LoadLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
+    WaitForSingleObject(serviceThread, 5000);
     return 0;
 }
