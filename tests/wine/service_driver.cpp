@@ -271,8 +271,9 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     // A box library whose load never returned holds the loader's lock, which
     // the process's exit would wait for, as in the service. Otherwise the
-    // process ends only once the service's thread has: Wine can crash when a
-    // process exits while one of its threads is still ending.
+    // process ends only once the service's thread has ended too: once, on a
+    // loaded machine, Wine ended the driver with signal 11 after all its
+    // output while that thread was still on its way out.
     if (LoadLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
     WaitForSingleObject(serviceThread, 5000);
     return 0;
