@@ -25,13 +25,13 @@ def running(prefix):
     """The service registered from C:\\mon and started once for the module,
     with system_probe.exe reading the machine's figures from before the
     start: (service, its Linux pid, the probe's Watch, the local time just
-    before the start)."""
+    before the start, in the prefix's zone, an afternoon hour)."""
     files = Installed(prefix, "mon")
     watch = machine.Watch(files, 600)
     try:
         with Service(files) as service:
             assert until(60, lambda: watch.path.stat().st_size > 2000), "system_probe watch wrote nothing"
-            began = datetime.datetime.now()
+            began = prefix.now()
             yield service, service.start(), watch, began
     finally:
         watch.stop()
@@ -133,14 +133,14 @@ def judge(cycle, before, samples):
 
 def check_cycles(files, samples, began):
     """Every cycle of the log against the machine: its top text a minute of
-    the host's clock since `began`, its memory text, memory bar and processor
+    the clock in the prefix's zone since `began`, its memory text, memory bar and processor
     bar what the machine's figures were when it read them (judge); and
     nothing written but what changed. Gives the cycles and, for those the
     probe watched, (processor bar, memory bar)."""
     found = transfers.cycles(lcd.transfers(files.log))
     checked = transfers.check_only_changes(found)
     minutes = {(began + datetime.timedelta(minutes=m)).strftime("%m/%d %H:%M")
-               for m in range(int((datetime.datetime.now() - began).total_seconds() // 60) + 2)}
+               for m in range(int((datetime.datetime.now(began.tzinfo) - began).total_seconds() // 60) + 2)}
     faults, seen = [], []
     for before, cycle in zip([None] + found, found):
         top = cycle.rows[0][:11].decode("ascii", "replace")
