@@ -133,8 +133,8 @@ def judge(cycle, before, samples):
 
 def check_cycles(files, samples, began):
     """Every cycle of the log against the machine: its top text a minute of
-    the clock in the prefix's zone since `began`, its memory text, memory bar and processor
-    bar what the machine's figures were when it read them (judge); and
+    the clock in the prefix's zone since `began`, its memory text, memory bar
+    and processor bar what the machine's figures were when it read them (judge); and
     nothing written but what changed. Gives the cycles and, for those the
     probe watched, (processor bar, memory bar)."""
     found = transfers.cycles(lcd.transfers(files.log))
@@ -203,7 +203,9 @@ def test_bars_follow_processor_and_memory(running):
     cpu, memory = [length for length, _ in seen], [length for _, length in seen]
     assert max(cpu) >= 8, f"processor bar lengths {cpu}"
     if cannot:   # every cycle's memory bar was still judged against the load the probe saw
-        warnings.warn(f"{cannot}: the memory bar judged at the load as it is ({sorted(set(memory))} cells)")
+        loads = [100 * (s.phys - s.avail) / s.phys for s in watch.samples()]
+        warnings.warn(f"{cannot}: the memory bar judged at the load as it is, {min(loads):.0f}-{max(loads):.0f} % "
+                      f"({sorted(set(memory))} cells)")
         return
     assert max(memory) > before and memory[-1] < max(memory), f"memory bar lengths {memory}, {before} before"
 
