@@ -88,8 +88,10 @@ def pytest_collection_finish(session):
                     key=WANTED.index)
     if needed:
         X_SERVER["server"], X_SERVER["display"] = start_x_server()
+    # The service shows the local hour: in the afternoon, 12- and 24-hour
+    # forms differ (the long run's prefix takes a morning hour, one digit).
     for arch in needed:
-        BOOTS[arch] = (wine.Prefix(arch, display=X_SERVER["display"]), threading.Event())
+        BOOTS[arch] = (wine.Prefix(arch, display=X_SERVER["display"], hour=15), threading.Event())
     long_runs = [arch for arch in needed if any(item.originalname == "test_long_run" and arch_of(item) == arch
                                                 for item in running)]
     threading.Thread(target=boot_in_turn, args=(needed, long_runs), daemon=True).start()

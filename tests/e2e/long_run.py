@@ -26,7 +26,7 @@ class LongRun(threading.Thread):
 
     def __init__(self, arch):
         super().__init__(daemon=True)
-        self.prefix, self.samples, self.error = wine.Prefix(arch), [], None
+        self.prefix, self.samples, self.error = wine.Prefix(arch, hour=5), [], None
         self.done, self.started = threading.Event(), threading.Event()
 
     def run(self):
@@ -34,7 +34,7 @@ class LongRun(threading.Thread):
             self.prefix.boot()
             self.files = Installed(self.prefix, "soaklong")
             self.service = Service(self.files)
-            began = time.monotonic()
+            began, self.local_start = time.monotonic(), self.prefix.now()
             self.pid = self.service.start()
             lcd.first_screen(self.files, 60)
             self.first_ms, self.began = (time.monotonic() - began) * 1000, time.monotonic()

@@ -74,16 +74,16 @@ def meminfo(field):
 
 
 @contextlib.contextmanager
-def memory_held(load_percent, used_now):
-    """Holds and touches enough memory to bring the machine's memory load to
-    the percentage, given the bytes in use now; released when the body ends.
+def memory_held(step_percent):
+    """Holds and touches enough memory to raise the machine's memory load by
+    `step_percent` points from where it is; released when the body ends.
     Gives None, without holding anything, when the host cannot spare it
-    (leaving 2 GiB): then the reason with the figures."""
+    (leaving 2 GiB available): then the reason with the figures."""
     total, available = meminfo("MemTotal"), meminfo("MemAvailable")
-    size = int(total * load_percent / 100) - used_now
-    if size > available - 2048 * MIB:
-        yield (f"raising the memory load to {load_percent} % needs {size // MIB} MiB of the "
-               f"{available // MIB} MiB available (of {total // MIB} MiB)")
+    size = int(total * step_percent / 100)
+    if not 0 < size <= available - 2048 * MIB:
+        yield (f"raising the memory load by {step_percent} points from {100 - 100 * available / total:.0f} % needs "
+               f"{size // MIB} MiB of the {available // MIB} MiB available (of {total // MIB} MiB)")
         return
     # Private memory, as a program's own (shared memory would count as the
     # page cache, which Linux and Wine take for available), every page

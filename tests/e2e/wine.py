@@ -6,6 +6,7 @@ Every wait is bounded, and every process started is ended by pid or by
 ending the prefix's own wineserver.
 """
 import contextlib
+import datetime
 import os
 import re
 import shutil
@@ -51,6 +52,16 @@ def until(seconds, check, step=0.1):
     return answer
 
 
+def zone_at(hour):
+    """A zone in whole hours without summer time whose local hour is `hour`
+    now (three hours later where that is within an hour of UTC's, so that
+    UTC is never right): its POSIX TZ (east of UTC written negative) and tzinfo."""
+    utc = datetime.datetime.now(datetime.timezone.utc).hour
+    hour += 3 if (hour - utc) % 24 in (0, 1, 23) else 0
+    east = (hour - utc + 11) % 24 - 11
+    return f"LCD{-east:+d}", datetime.timezone(datetime.timedelta(hours=east))
+
+
 def host_runs_32bit():
     """Whether this Linux host runs 32-bit programs (and so 32-bit Wine)."""
     try:
@@ -79,16 +90,25 @@ def why_wine_cannot_run(arch):
 
 
 class Prefix:
-    """One booted Wine prefix of one architecture, shared by a test run."""
+    """One booted Wine prefix of one architecture, shared by a test run. With
+    an hour, its programs run in zone_at(hour): Wine takes the local time from
+    the host's C library, which follows TZ, and services.exe and the services
+    take the zone of the program that starts them."""
 
-    def __init__(self, arch, path=None, display=None):
-        self.arch, self.build, self.own = arch, BUILD_ROOT / arch, path is None
+    def __init__(self, arch, path=None, display=None, hour=None):
+        self.arch, self.build, self.own, self.zone = arch, BUILD_ROOT / arch, path is None, None
         self.path = Path(path or tempfile.mkdtemp(prefix=f"lcdmon-{arch}."))
         self.drive_c = self.path / "drive_c"
         self.wine, self.wineserver, loader_env = LOADERS[arch]
         self.env = {k: v for k, v in os.environ.items() if k != "DISPLAY"} | loader_env | {
             "WINEPREFIX": str(self.path), "WINEDEBUG": "-all", "LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8",
             "WINEDLLOVERRIDES": "mscoree,mshtml=", **({"DISPLAY": display} if display else {})}
+        if hour is not None:   # else the host's zone, naive
+            self.env["TZ"], self.zone = zone_at(hour)
+
+    def now(self):
+        """The local time of the prefix's programs."""
+        return datetime.datetime.now(self.zone)
 
     # --- life of the prefix -------------------------------------------------
     def boot(self):
