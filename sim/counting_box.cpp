@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "module_folder.h"
+
 namespace {
 volatile LONG CallCount = 0;
 volatile ULONGLONG FirstCallMs = 0;
@@ -20,11 +22,7 @@ char CountPath[MAX_PATH + 32];
 // else can run in the library yet.
 void NameCountFile(HMODULE self) {
     char directory[MAX_PATH];
-    DWORD length = GetModuleFileNameA(self, directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    char* slash = std::strrchr(directory, '\\');
-    if (slash) slash[1] = '\0';
-    else directory[0] = '\0';
+    if (!ModuleFolder(self, directory)) return;
     std::snprintf(CountPath, sizeof CountPath, "%scounting-box.txt", directory);
 }
 

@@ -30,6 +30,7 @@
 #include <cstring>
 
 #include "hd44780.h"
+#include "module_folder.h"
 
 // Built with VBAUSBIO_WITH_RUNTIME (sim/with-runtime/vbausbio.dll), the
 // library imports boxruntime.dll at load time, as makers' libraries import
@@ -109,11 +110,7 @@ void ReadFaultMode(const char* path) {
 
 void OpenPublishing(HMODULE self) {
     char directory[MAX_PATH];
-    DWORD length = GetModuleFileNameA(self, directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    char* slash = std::strrchr(directory, '\\');
-    if (slash) slash[1] = '\0';
-    else directory[0] = '\0';
+    if (!ModuleFolder(self, directory)) return;
     std::snprintf(StatePath, sizeof StatePath, "%slcd-state.txt", directory);
     std::snprintf(StateTempPath, sizeof StateTempPath, "%slcd-state.%lu.tmp", directory, GetCurrentProcessId());
     char logPath[MAX_PATH + 32];

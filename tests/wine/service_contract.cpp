@@ -18,29 +18,15 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-// The time of the log's last call ("ms pid selector value latch" lines), or 0.
-ULONGLONG LastCallAt(const char* log) {
-    char tail[256] = "";
-    FILE* file = std::fopen(log, "rb");
-    if (file == nullptr) return 0;
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::fseek(file, size > 200 ? size - 200 : 0, SEEK_SET);
-    const size_t got = std::fread(tail, 1, sizeof tail - 1, file);
-    std::fclose(file);
-    tail[got] = '\0';
-    if (got < 2) return 0;
-    tail[got - 1] = '\0';   // the last line's own newline
-    const char* line = std::strrchr(tail, '\n');
-    return std::strtoull(line ? line + 1 : tail, nullptr, 10);
-}
+#include "last_transfer.h"
 
+namespace {
 // Waits up to 10 s for the middle of a pause.
 void WaitForPause(const char* log) {
     for (int i = 0; i < 2000; ++i, Sleep(5)) {
-        const ULONGLONG last = LastCallAt(log), now = GetTickCount64();
-        if (last != 0 && now - last >= 300 && now - last < 600) return;
+        LoggedCall last;
+        const ULONGLONG now = GetTickCount64();
+        if (LastLoggedCall(log, last) && now - last.ms >= 300 && now - last.ms < 600) return;
     }
 }
 }   // namespace

@@ -37,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "last_transfer.h"
 #include "lcd/box_library.h"
 #include "service/service_host.h"
 
@@ -124,25 +125,10 @@ bool TakePowerAway(const char* contents) {
 // The time of the transfer log's last call and whether it latched the 8-bit
 // reset instruction that begins every set-up ("ms pid 3 48 1").
 bool LastCallIsReset(ULONGLONG& at) {
-    char tail[256] = "";
-    FILE* file = std::fopen("lcd-transfers.log", "rb");
-    if (file == nullptr) return false;
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::fseek(file, size > 200 ? size - 200 : 0, SEEK_SET);
-    const size_t got = std::fread(tail, 1, sizeof tail - 1, file);
-    std::fclose(file);
-    tail[got] = '\0';
-    if (got < 2) return false;
-    tail[got - 1] = '\0';
-    const char* line = std::strrchr(tail, '\n');
-    unsigned long long ms = 0;
-    unsigned long pid = 0;
-    int selector = 0, value = 0, latch = 0;
-    if (std::sscanf(line ? line + 1 : tail, "%llu %lu %d %d %d", &ms, &pid, &selector, &value, &latch) != 5)
-        return false;
-    at = ms;
-    return selector == 3 && value == 0x30 && latch == 1;
+    LoggedCall call;
+    if (!LastLoggedCall("lcd-transfers.log", call)) return false;
+    at = call.ms;
+    return call.selector == 3 && call.value == 0x30 && call.latch == 1;
 }
 
 // A USB device interface's name, as Windows hands it with its arrival or removal.
