@@ -8,9 +8,8 @@
 // Publishing is best effort: a file that cannot be written never fails a call.
 //
 // A box-fault.txt beside the DLL, read once at load, makes the box misbehave
-// the way an unplugged or busy box does: "fail" makes every call return -1
-// and reach nothing; "stall <ms>" makes every call take that long
-// (up to a minute: a box that hangs in a call).
+// the way a busy box does: "stall <ms>" makes every call take that long (up
+// to a minute: a box that hangs in a call).
 //
 // An lcd-power-off file beside the DLL takes the LCD's supply away once, as a
 // sleep, a hibernation or a replugged box does, at any moment: also while the
@@ -46,7 +45,6 @@ char StatePath[MAX_PATH + 32];
 char StateTempPath[MAX_PATH + 32];
 HANDLE TransferLog = INVALID_HANDLE_VALUE;
 unsigned long CallCount = 0;
-bool FailEveryCall = false;
 DWORD StallMilliseconds = 0;
 char PowerOffPath[MAX_PATH + 32];
 constexpr DWORD PowerWatchPeriod = 100;
@@ -102,7 +100,6 @@ void ReadFaultMode(const char* path) {
     char word[16] = "";
     unsigned long milliseconds = 0;
     if (std::fscanf(file, "%15s %lu", word, &milliseconds) >= 1) {
-        FailEveryCall = std::strcmp(word, "fail") == 0;
         if (std::strcmp(word, "stall") == 0) StallMilliseconds = milliseconds > 60000 ? 60000 : milliseconds;
     }
     std::fclose(file);
@@ -196,7 +193,6 @@ void StartPowerWatch(HMODULE self) {
 
 extern "C" int __stdcall uio_out(int selector, int value, int latch) {
     if (StallMilliseconds) Sleep(StallMilliseconds);
-    if (FailEveryCall) return -1;
     EnterCriticalSection(&ModelLock);
     if (BoxAway()) {
         ++FailedCount;

@@ -1,7 +1,9 @@
-"""The service with a box that fails every call, takes 50 ms a call, or hangs
-30 s in every call (a box-fault.txt beside the stand-in library): it still
-starts, keeps running, stops within its 3000 ms wait hint and shuts down in
-time; a hung call is given up, never written over."""
+"""The service with a box that takes 50 ms a call, or hangs 30 s in every call
+(a box-fault.txt beside the stand-in library): it still starts, keeps
+running, stops within its 3000 ms wait hint and shuts down in time; a hung
+call is given up, never written over. (A box whose calls fail at once is no
+case of its own: the service never reads what uio_out answers, so such a box
+runs the same path as a healthy one.)"""
 import time
 
 import pytest
@@ -13,7 +15,7 @@ from wine import until
 HANG = "stall 30000"
 
 
-@pytest.mark.parametrize("mode", ["fail", "stall 50", HANG])
+@pytest.mark.parametrize("mode", ["stall 50", HANG])
 def test_service_survives_a_faulty_box(prefix, mode):
     files = Installed(prefix, "fault")
     (files.dir / "box-fault.txt").write_text(mode + "\n")
@@ -25,8 +27,9 @@ def test_service_survives_a_faulty_box(prefix, mode):
             # over the run: Wine's tick, the log's clock, can lag).
             calls = lcd.first_screen(files) and lcd.transfers(files.log)
             assert calls[-1].ms - calls[0].ms >= 50 * (len(calls) - 1) - 100, f"not 50 ms a call: {calls}"
-        time.sleep(3)
-        assert prefix.pids(files.service_pattern), f"box '{mode}': the service process is gone after 3 s"
+        else:
+            time.sleep(3)   # the worker stuck in a call for seconds
+        assert prefix.pids(files.service_pattern), f"box '{mode}': the service process is gone"
         # Within its wait hint, also with the worker stuck in a call: the
         # process then ends without waiting for the call.
         service.stop()
