@@ -9,9 +9,15 @@ struct LoggedCall {
     int selector, value, latch;
 };
 
-// The log's last whole line ("ms pid selector value latch"); false when the
-// log is missing, empty or its last line is not such a call.
-inline bool LastLoggedCall(const char* log, LoggedCall& call) {
+inline bool ParseLoggedCall(const char* line, LoggedCall& call) {
+    unsigned long pid = 0;
+    return std::sscanf(line, "%llu %lu %d %d %d", &call.ms, &pid, &call.selector, &call.value, &call.latch) == 5;
+}
+
+// The log's last whole line ("ms pid selector value latch"), and with
+// `before` the line before it; false when the log is missing, empty or those
+// lines are not such calls.
+inline bool LastLoggedCall(const char* log, LoggedCall& call, LoggedCall* before = nullptr) {
     char tail[256] = "";
     FILE* file = std::fopen(log, "rb");
     if (file == nullptr) return false;
@@ -23,8 +29,11 @@ inline bool LastLoggedCall(const char* log, LoggedCall& call) {
     tail[got] = '\0';
     if (got < 2) return false;
     tail[got - 1] = '\0';   // the last line's own newline
-    const char* line = std::strrchr(tail, '\n');
-    unsigned long pid = 0;
-    return std::sscanf(line ? line + 1 : tail, "%llu %lu %d %d %d", &call.ms, &pid, &call.selector, &call.value,
-                       &call.latch) == 5;
+    char* line = std::strrchr(tail, '\n');
+    if (!ParseLoggedCall(line ? line + 1 : tail, call)) return false;
+    if (before == nullptr) return true;
+    if (line == nullptr) return false;
+    *line = '\0';
+    const char* previous = std::strrchr(tail, '\n');
+    return previous != nullptr && ParseLoggedCall(previous + 1, *before);
 }

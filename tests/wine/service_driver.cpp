@@ -122,13 +122,15 @@ bool TakePowerAway(const char* contents) {
     return false;
 }
 
-// The time of the transfer log's last call and whether it latched the 8-bit
-// reset instruction that begins every set-up ("ms pid 3 48 1").
+// The time of the transfer log's last call and whether it began a set-up:
+// the control lines to the instruction register ("1 8 0"), then the 8-bit
+// reset instruction ("3 48 1"), which the controller gets 6 ms to take. A
+// data byte '0' is the same byte write after other data.
 bool LastCallIsReset(ULONGLONG& at) {
-    LoggedCall call;
-    if (!LastLoggedCall("lcd-transfers.log", call)) return false;
+    LoggedCall call, before;
+    if (!LastLoggedCall("lcd-transfers.log", call, &before)) return false;
     at = call.ms;
-    return call.selector == 3 && call.value == 0x30 && call.latch == 1;
+    return before.selector == 1 && before.value == 8 && call.selector == 3 && call.value == 0x30 && call.latch == 1;
 }
 
 // A USB device interface's name, as Windows hands it with its arrival or removal.
@@ -183,7 +185,8 @@ int RunEvents(int count, char** steps) {
         } else if (std::strcmp(step, "stop-in-redraw") == 0) {
             const ULONGLONG from = GetTickCount64();
             ULONGLONG at = 0;
-            for (int tries = 0; tries < 10000 && !(LastCallIsReset(at) && at >= from); ++tries) Sleep(1);
+            // Bounded by the clock, not by a count of polls, whose pace is the machine's.
+            while (GetTickCount64() - from < 10000 && !(LastCallIsReset(at) && at >= from)) Sleep(1);
             LARGE_INTEGER before;
             QueryPerformanceCounter(&before);
             const ULONGLONG stopAt = GetTickCount64();
