@@ -38,11 +38,10 @@ constexpr DWORD PendingWaitHint = 3000;
 // A box library loads in milliseconds, and in a few seconds from a disk busy
 // with a boot; one whose start-up code opens the box and waits for it, or
 // shows a message box on a desktop that nobody sees, may never return. Its
-// load is given 10 s,
-// while START_PENDING is reported again each second with the next checkpoint
-// (well within the wait hint), and the start then ends as failed: far inside
-// the 30 s that the manager gives a start, so that the manager, sc and
-// DRELOM read a clear code and not a start that hangs.
+// load is given 10 s, while START_PENDING is reported again each second with
+// the next checkpoint (well within the wait hint), and the start then ends as
+// failed: far inside the 30 s that the manager gives a start, so that the
+// manager, sc and DRELOM read a clear code and not a start that hangs.
 constexpr DWORD LoadDeadline = 10000;
 constexpr DWORD LoadReportPeriod = 1000;
 // A shutdown during the start waits this long for the library, for its notice.

@@ -72,18 +72,23 @@ class Service(contextlib.AbstractContextManager):
         out = self.prefix.sc("create", "MIREVO", "binPath=", installed.exe)
         assert self.prefix.state("MIREVO") == "STOPPED", f"sc create: {out}"
 
-    def start(self):
-        """Starts through the manager: the service's Linux pid."""
+    def request_start(self):
+        """sc start: its exit code. Right after a stop, Wine's manager refuses
+        a start (sc exits 1, silently) while it has not yet seen the service's
+        last process end, though that process is gone already. Only then is
+        the start tried again, until the manager takes it, and every retry is
+        counted."""
         refused, _ = self.prefix.run("sc", "start", "MIREVO")
-        # Right after a stop, Wine's manager refuses a start (sc exits 1,
-        # silently) while it has not yet seen the service's last process end,
-        # though that process is gone already. Only then is the start tried
-        # again, until the manager takes it, and every retry is counted.
         deadline = time.monotonic() + 30
         while refused and self.stopped_once and time.monotonic() < deadline:
             RETRIES.append(self.files.exe)
             time.sleep(0.5)
             refused, _ = self.prefix.run("sc", "start", "MIREVO")
+        return refused
+
+    def start(self):
+        """Starts through the manager: the service's Linux pid."""
+        refused = self.request_start()
         assert self.prefix.wait_for_state("MIREVO", "RUNNING", 60), \
             f"not running (sc start exits {refused}): {self.prefix.sc('query', 'MIREVO')}"
         pids = until(30, lambda: self.prefix.pids(self.files.service_pattern), 0.05)

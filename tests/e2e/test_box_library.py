@@ -8,25 +8,22 @@ import shutil
 import time
 
 import lcd
-from programs import RETRIES, Installed, Service
+from programs import Installed, Service
 from wine import BUILD_ROOT, until
 
 
-def start(prefix):
-    """sc start, tried again while Wine's manager refuses it (silently, while
-    it has not yet seen the service's last process end); every retry counts."""
-    refused, _ = prefix.run("sc", "start", "MIREVO")
-    deadline = time.monotonic() + 30
-    while refused and time.monotonic() < deadline:
-        RETRIES.append("box library")
-        time.sleep(0.5)
-        refused, _ = prefix.run("sc", "start", "MIREVO")
-    assert not refused, f"sc start refused: {prefix.sc('query', 'MIREVO')}"
+def retried_start(service):
+    """sc start, tried again while Wine's manager refuses it: any start here
+    may follow a stop, this test's or an earlier one's, whose process Wine's
+    manager has not yet seen end."""
+    service.stopped_once = True
+    return service.request_start()
 
 
-def failed_start(prefix):
+def failed_start(service):
     """A start that is to fail: the service's exit code once STOPPED."""
-    start(prefix)
+    prefix = service.prefix
+    assert not retried_start(service), f"sc start refused: {prefix.sc('query', 'MIREVO')}"
     query = prefix.sc("query", "MIREVO") if prefix.wait_for_state("MIREVO", "STOPPED", 10) else "not stopped"
     found = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", query)
     return int(found[1]) if found else query
@@ -49,8 +46,7 @@ def test_box_library_only_from_the_program_or_the_system_folder(prefix):
     try:
         with Service(files) as service:
             # The stand-in opens its log beside itself when it is loaded.
-            assert failed_start(prefix) == 2 and not (tools / "lcd-transfers.log").exists()
-            service.stopped_once = True   # Wine's manager may refuse a start just after the last one ended
+            assert failed_start(service) == 2 and not (tools / "lcd-transfers.log").exists()
             shutil.move(tools / "vbausbio.dll", system)
             service.start()
             assert until(5, (system / "lcd-transfers.log").exists), "not loaded from the system folder"
@@ -73,16 +69,16 @@ def test_start_failures_say_what_the_library_lacks(prefix):
     tools.mkdir(exist_ok=True)
     with Service(files) as service:
         shutil.copy(BUILD_ROOT / other / "sim/vbausbio.dll", files.dir)
-        assert failed_start(prefix) == 193, f"a {other} library"
+        assert failed_start(service) == 193, f"a {other} library"
         shutil.copy(runtime, files.dir / "vbausbio.dll")
-        assert failed_start(prefix) == 127, "a library without uio_out"
+        assert failed_start(service) == 127, "a library without uio_out"
         # A library whose own DLL is only in a folder on the system PATH is
         # not loaded, neither by the search cut down to two folders nor by
         # Windows XP's way; beside it, the DLL is taken.
         shutil.copy(prefix.build / "sim/with-runtime/vbausbio.dll", files.dir)
         shutil.copy(runtime, tools)
         try:
-            assert failed_start(prefix) == 126 and not files.log.exists()
+            assert failed_start(service) == 126 and not files.log.exists()
             assert driven_reports(files)[-1] == "1/0/126" and not files.log.exists()
         finally:
             (tools / "boxruntime.dll").unlink()
@@ -90,7 +86,6 @@ def test_start_failures_say_what_the_library_lacks(prefix):
         reports = driven_reports(files)
         assert [report.split("/")[0] for report in reports] == ["2", "4", "3", "1"] and files.log.exists(), reports
         files.log.unlink()
-        service.stopped_once = True
         service.start()
         lcd.first_screen(files, 10)
 
@@ -98,8 +93,8 @@ def test_start_failures_say_what_the_library_lacks(prefix):
 def test_a_library_that_never_loads_ends_the_start(prefix):
     files = Installed(prefix, "libhang")
     (files.dir / "box-hang-load").write_text("")
-    with Service(files):
-        start(prefix)
+    with Service(files) as service:
+        assert not retried_start(service), f"sc start refused: {prefix.sc('query', 'MIREVO')}"
         seen, began = [], time.monotonic()   # (seconds, state, checkpoint, wait hint)
         while time.monotonic() - began < 20 and (not seen or seen[-1][1] != 1):
             query = prefix.sc("query", "MIREVO")
