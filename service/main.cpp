@@ -14,8 +14,9 @@ int main() {
     // after the service reported stopped. The process ends at once instead:
     // TerminateProcess calls no library's detach routine, which could wait
     // for that same call.
-    // A box library whose load never returned holds the loader's lock, which
-    // ExitProcess would wait for.
-    if (WorkerLeftRunning() || LoadLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
+    // The same for a notice still inside a call into the box when its
+    // deadline passed. A box library whose load never returned holds the
+    // loader's lock, which ExitProcess would wait for.
+    if (WorkerLeftRunning() || NoticeLeftRunning() || LoadLeftRunning()) TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

@@ -15,16 +15,50 @@ LONG ReplugOrResumeNoted = 0;
 static_assert(PauseWaitQuit == WAIT_OBJECT_0 && PauseWaitTimedOut == WAIT_TIMEOUT,
               "the pause's wait results are Windows' own");
 
-bool QuitRequested() { return WaitForSingleObject(WorkerQuitEvent, 0) == WAIT_OBJECT_0; }
+// How a run of LCD operations ended: all of them drawn, or cut short between
+// two of them by a stop or by a suspend's notice.
+enum Drawing { Drawn, Quit, Held };
 
-// The pause between two cycles; true when a stop request came during it.
+// Stops drawing for the suspend's notice: from now on the LCD is the
+// notice's, until the machine woke and a full redraw is due.
+void AcknowledgeHold() {
+    HoldForSuspend(Wake);
+    SetEvent(WorkerHeldEvent);
+}
+
+// Asked between two LCD operations: may the worker go on drawing?
+Drawing Interruption() {
+    if (WaitForSingleObject(WorkerQuitEvent, 0) == WAIT_OBJECT_0) return Quit;
+    if (WaitForSingleObject(WorkerHoldEvent, 0) != WAIT_OBJECT_0) return Drawn;
+    AcknowledgeHold();
+    return Held;
+}
+
+Drawing DrawOps(const ScreenOp* ops, int count) {
+    for (int i = 0; i < count; ++i) {
+        const Drawing interrupted = Interruption();
+        if (interrupted != Drawn) return interrupted;
+        DrawScreenOp(ops[i]);
+    }
+    return Drawn;
+}
+
+// The pause between two cycles; true when a stop request came during it. A
+// suspend's request to hold is answered at once, and the pause goes on.
 bool PauseUntilQuit() {
     const DWORD start = GetTickCount();
-    const DWORD result = WaitForSingleObject(WorkerQuitEvent, CyclePause);
-    if (result == WAIT_OBJECT_0) return true;
-    const DWORD rest = RestOfPause(result, GetTickCount() - start);
-    if (rest > 0) Sleep(rest);
-    return false;
+    const HANDLE events[] = {WorkerQuitEvent, WorkerHoldEvent};
+    for (;;) {
+        const DWORD waited = GetTickCount() - start;
+        const DWORD result = WaitForMultipleObjects(2, events, FALSE, waited < CyclePause ? CyclePause - waited : 0);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result != WAIT_OBJECT_0 + 1) {
+            const DWORD rest = RestOfPause(result, GetTickCount() - start);
+            if (rest > 0) Sleep(rest);
+            return false;
+        }
+        AcknowledgeHold();
+    }
 }
 
 // The local date and time as plain Gregorian figures. The formatting calls
@@ -41,17 +75,13 @@ void ReadTopText(char* topText) {
 
 // The LCD's reset and configuration and the glyph definitions, after which
 // the next plan writes both texts and both bars from column 0: the display
-// as at start. False when a stop request came in between.
-bool SetUpDisplay() {
+// as at start. Cut short between two glyph rows by a stop or a suspend.
+Drawing SetUpDisplay() {
     LcdInitialise();
     ScreenOp ops[GlyphDefinitionOps];
-    const int count = PlanGlyphDefinition(ops);
-    for (int i = 0; i < count; ++i) {
-        if (QuitRequested()) return false;
-        DrawScreenOp(ops[i]);
-    }
-    ResetScreenState(Screen);
-    return true;
+    const Drawing drawn = DrawOps(ops, PlanGlyphDefinition(ops));
+    if (drawn == Drawn) ResetScreenState(Screen);
+    return drawn;
 }
 
 // The two counters of the sleep clock exist from Windows 7 on: they are
@@ -80,10 +110,22 @@ SleepClock ReadSleepClock() {
 
 void NoteReplugOrResume() { InterlockedExchange(&ReplugOrResumeNoted, 1); }
 
+bool HoldWorkerForSuspend(unsigned long timeout) {
+    ResetEvent(WorkerHeldEvent);
+    SetEvent(WorkerHoldEvent);
+    if (WaitForSingleObject(WorkerHeldEvent, timeout) == WAIT_OBJECT_0) return true;
+    // The worker is inside a call into the box. Should it take the request
+    // all the same in this instant, it holds until the machine woke.
+    ResetEvent(WorkerHoldEvent);
+    return false;
+}
+
 DWORD WINAPI MonitorWorker(LPVOID) {
-    if (!SetUpDisplay()) return 0;
+    const Drawing first = SetUpDisplay();
+    if (first == Quit) return 0;
     BindSleepClock();
     ArmLateRedraws(Wake, GetTickCount(), ReadSleepClock());
+    if (first == Held) HoldForSuspend(Wake);
     Sampler.ProcessorCount = CountProcessors();
     PrimeProcessorTimes();
 
@@ -101,13 +143,15 @@ DWORD WINAPI MonitorWorker(LPVOID) {
         SampleProcessorTimes();
         const DWORD now = GetTickCount();
         if (InterlockedExchange(&ReplugOrResumeNoted, 0) != 0) ArmAnnouncedRedraws(Wake, now);
-        if (FullRedrawDue(Wake, idleFrom, now, ReadSleepClock()) && !SetUpDisplay()) return 0;
-        const int count = PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0],
-                                           static_cast<int>(memory.memoryLoad), ops);
-        for (int i = 0; i < count; ++i) {
-            if (QuitRequested()) return 0;
-            DrawScreenOp(ops[i]);
-        }
+        // While a suspend's notice is still on its way to the box, the LCD
+        // is the notice's: the worker waits, holding.
+        Drawing drawn = Drawn;
+        if (!(Wake.held && NoticeLeftRunning()) && FullRedrawDue(Wake, idleFrom, now, ReadSleepClock()))
+            drawn = SetUpDisplay();
+        if (drawn == Drawn && !Wake.held)
+            drawn = DrawOps(ops, PlanScreenUpdate(Screen, topText, memoryText, Sampler.ProcessorUsage[0],
+                                                  static_cast<int>(memory.memoryLoad), ops));
+        if (drawn == Quit) return 0;
         idleFrom = GetTickCount();
         if (PauseUntilQuit()) return 0;
     }

@@ -34,4 +34,12 @@ DWORD WINAPI MonitorWorker(LPVOID parameter);
 // or a resume: the worker arms its redraws at its next cycle. It only notes
 // the announcement, so the handler, which also answers stops, returns at once.
 void NoteReplugOrResume();
+
+// Called at a suspend by the thread that writes the notice: asks the worker
+// to stop drawing at its next point between two LCD transfers (at once from
+// its pause) and waits up to `timeout` ms for it to say so. True when the
+// LCD is free for the notice. Given up, the request is withdrawn. The worker
+// then holds, drawing nothing, until the machine woke and a full redraw is
+// due.
+bool HoldWorkerForSuspend(unsigned long timeout);
 #endif

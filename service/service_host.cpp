@@ -9,6 +9,8 @@
 #include "wake_redraw.h"
 
 HANDLE WorkerQuitEvent = nullptr;
+HANDLE WorkerHoldEvent = nullptr;
+HANDLE WorkerHeldEvent = nullptr;
 
 namespace {
 DWORD LastErrorOr(DWORD fallback) {
@@ -44,12 +46,22 @@ constexpr DWORD PendingWaitHint = 3000;
 // manager, sc and DRELOM read a clear code and not a start that hangs.
 constexpr DWORD LoadDeadline = 10000;
 constexpr DWORD LoadReportPeriod = 1000;
-// A shutdown during the start waits this long for the library, for its notice.
-constexpr DWORD NoticeLoadTimeout = 1000;
+// The stopped notice is about 14 transfers, milliseconds on any box. It gets
+// this long from the moment it is asked for, a load of the library at a
+// shutdown during the start included; a transfer that would begin later is
+// left out, so that a box that stalls (one just unplugged, a driver holding
+// the request) holds neither Windows' shutdown nor its suspend: the manager
+// waits for the handler before it sends other services their controls, and
+// services are told of a suspend one after the other.
+constexpr DWORD NoticeDeadline = 1000;
+// Set while a notice's thread runs, by the handler that makes it and cleared
+// by the thread at its end.
+LONG NoticeRunning = 0;
 
 static_assert(DeviceEventControl == SERVICE_CONTROL_DEVICEEVENT && PowerEventControl == SERVICE_CONTROL_POWEREVENT &&
                   DeviceArrivalEvent == DBT_DEVICEARRIVAL && ResumeEvents[0] == PBT_APMRESUMEAUTOMATIC &&
-                  ResumeEvents[1] == PBT_APMRESUMESUSPEND && ResumeEvents[2] == PBT_APMRESUMECRITICAL,
+                  ResumeEvents[1] == PBT_APMRESUMESUSPEND && ResumeEvents[2] == PBT_APMRESUMECRITICAL &&
+                  SuspendEvent == PBT_APMSUSPEND,
               "the announcements are Windows' own numbers");
 
 // The device interface class that every USB device has, whatever its maker's
@@ -143,6 +155,47 @@ bool StartUnlessStopped(DWORD eventError) {
 
 void ReleaseServiceMain() { SetEvent(StopEvent); }
 
+bool BeforeDeadline(DWORD start) { return GetTickCount() - start < NoticeDeadline; }
+
+// The notice's thread: the LCD made free for it (the worker asked to hold at
+// a suspend; at a shutdown during the start, the library bound and the LCD
+// set up), then the notice, each transfer only while the deadline has not
+// passed.
+void WriteStoppedNotice(bool atSuspend) {
+    const DWORD start = GetTickCount();
+    bool free = true;
+    if (atSuspend) {
+        free = HoldWorkerForSuspend(NoticeDeadline);
+    } else if (WorkerThread == nullptr) {
+        // A shutdown that came while the service was starting found the
+        // library not yet bound, or the display not yet set up by this run.
+        // The library is bound on the loader's thread, never on this one.
+        EnterCriticalSection(&StateLock);
+        const bool loading = BeginLoad();
+        LeaveCriticalSection(&StateLock);
+        free = loading && WaitForSingleObject(LoaderThread, NoticeDeadline) == WAIT_OBJECT_0 &&
+               LoadResult == NO_ERROR && BeforeDeadline(start);
+        if (free) LcdInitialise();
+    }
+    if (free && BeforeDeadline(start)) {
+        LcdClear();
+        // Byte by byte, so that none begins after the deadline.
+        for (const char* text = StoppedNotice; *text != '\0' && BeforeDeadline(start); ++text)
+            LcdWriteData(static_cast<int16_t>(static_cast<unsigned char>(*text)));
+    }
+    InterlockedExchange(&NoticeRunning, 0);
+}
+
+DWORD WINAPI NoticeAtSuspend(LPVOID) {
+    WriteStoppedNotice(true);
+    return 0;
+}
+
+DWORD WINAPI NoticeAtShutdown(LPVOID) {
+    WriteStoppedNotice(false);
+    return 0;
+}
+
 // Asks Windows to tell the service of every USB device that arrives, the
 // box among them when it is plugged in again. Null where Windows refuses:
 // the service then runs without, as the clocks still see a sleep.
@@ -162,7 +215,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     InitializeCriticalSection(&StateLock);
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     WorkerQuitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const DWORD eventError = StopEvent != nullptr && WorkerQuitEvent != nullptr ? NO_ERROR : GetLastError();
+    WorkerHoldEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    WorkerHeldEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const DWORD eventError = StopEvent != nullptr && WorkerQuitEvent != nullptr && WorkerHoldEvent != nullptr &&
+                                     WorkerHeldEvent != nullptr
+                                 ? NO_ERROR
+                                 : GetLastError();
 
     StatusHandle = RegisterServiceCtrlHandlerExA("MIREVO", ControlHandler, nullptr);
     // Without a status handle the service could report nothing, not even that
@@ -194,17 +252,20 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
             return NO_ERROR;
         case SERVICE_CONTROL_SHUTDOWN:
             // Once STOPPED is reported during a shutdown, Windows may end the
-            // process at any moment: the notice is on the LCD before that.
+            // process at any moment: the notice is on the LCD before that,
+            // unless the box did not take it within its deadline.
             if (StopService()) {
-                ShowStoppedNotice();
+                ShowStoppedNotice(false);
                 ReleaseServiceMain();
             }
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;   // the manager knows the state; nothing is reported
         case SERVICE_CONTROL_DEVICEEVENT:
         case SERVICE_CONTROL_POWEREVENT:
-            // Noted only: the worker redraws. Every such request is granted
-            // (a removal query, a suspend query alike).
+            // A suspend leaves the notice; an arrival or a resume is noted
+            // only, and the worker redraws. Every such request is granted (a
+            // removal query, a suspend query alike).
+            if (AnnouncesSuspend(control, eventType)) ShowStoppedNotice(true);
             if (AnnouncesReplugOrResume(control, eventType)) NoteReplugOrResume();
             return NO_ERROR;
         default: return ERROR_CALL_NOT_IMPLEMENTED;
@@ -227,25 +288,25 @@ bool StopService() {
     return true;
 }
 
-void ShowStoppedNotice() {
+void ShowStoppedNotice(bool atSuspend) {
     // A worker stuck inside the box library still owns the LCD; writing over
-    // it would interleave two transfers, so the notice is left out then.
-    if (!WorkerEnded) return;
-    // A shutdown that came while the service was starting found the library
-    // not yet bound, or the display not yet set up by this run. The library
-    // is bound on the loader's thread, never on the handler's: a load that
-    // does not end in time leaves the notice out, and the handler free.
-    if (WorkerThread == nullptr) {
-        EnterCriticalSection(&StateLock);
-        const bool loading = BeginLoad();
-        LeaveCriticalSection(&StateLock);
-        if (!loading || WaitForSingleObject(LoaderThread, NoticeLoadTimeout) != WAIT_OBJECT_0 || LoadResult != NO_ERROR)
-            return;
-        LcdInitialise();
+    // it would interleave two transfers, so the notice is left out then. So
+    // it is while an earlier notice is still inside the box. A suspend finds
+    // the worker running, and only then.
+    EnterCriticalSection(&StateLock);
+    const bool free = atSuspend ? !StopRequested && WorkerThread != nullptr : WorkerEnded;
+    LeaveCriticalSection(&StateLock);
+    if (!free || InterlockedCompareExchange(&NoticeRunning, 1, 0) != 0) return;
+    HANDLE notice = CreateThread(nullptr, 0, atSuspend ? NoticeAtSuspend : NoticeAtShutdown, nullptr, 0, nullptr);
+    if (notice == nullptr) {
+        InterlockedExchange(&NoticeRunning, 0);
+        return;
     }
-    LcdClear();
-    LcdPutText(StoppedNotice);
+    WaitForSingleObject(notice, NoticeDeadline);
+    CloseHandle(notice);
 }
+
+bool NoticeLeftRunning() { return InterlockedCompareExchange(&NoticeRunning, 0, 0) != 0; }
 
 bool WorkerLeftRunning() { return WorkerThread != nullptr && !WorkerEnded; }
 

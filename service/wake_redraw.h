@@ -40,6 +40,14 @@
 // pending takes that pair's place, so the redraws follow the latest cause
 // and never pile up. The clocks stay: Windows does not announce every resume
 // (from Windows 10 on, a sleep that goes on into hibernation sends none).
+//
+// Before a sleep, a hibernation or Fast Startup's "Shut down", Windows
+// announces the suspend, and the service leaves the stopped notice on the
+// LCD: one that keeps its supply then says that the monitor is stopped
+// instead of showing a frozen clock. The worker holds from then on and draws
+// nothing over the notice until the machine woke (Windows announced a resume
+// or a USB arrival, or a clock showed the sleep) and a full redraw is due:
+// at once after a sleep that a clock saw, one second after an announcement.
 #pragma once
 #include <cstdint>
 
@@ -78,6 +86,13 @@ constexpr unsigned long DeviceEventControl = 0x0B;
 constexpr unsigned long PowerEventControl = 0x0D;
 constexpr unsigned long DeviceArrivalEvent = 0x8000;
 constexpr unsigned long ResumeEvents[] = {0x12, 0x07, 0x06};
+// PBT_APMSUSPEND: the machine goes to sleep, hibernates or "shuts down" with
+// Fast Startup. Windows gives each service about two seconds for it.
+constexpr unsigned long SuspendEvent = 0x04;
+
+constexpr bool AnnouncesSuspend(unsigned long control, unsigned long eventType) {
+    return control == PowerEventControl && eventType == SuspendEvent;
+}
 
 constexpr bool AnnouncesReplugOrResume(unsigned long control, unsigned long eventType) {
     if (control == DeviceEventControl) return eventType == DeviceArrivalEvent;
@@ -106,17 +121,29 @@ struct WakeWatch {
     int lateRedrawsDone;   // of that pair, since then
     SleepClock lastSleepClock;
     bool announced;   // the pair is AnnouncedRedraws, not LateBoxRedraws
+    bool held;        // a suspend was announced: nothing is drawn
+    bool woke;        // since the hold began, the machine woke
 };
 
 // Called once, with the start's set-up done at `now`.
-constexpr void ArmLateRedraws(WakeWatch& watch, uint32_t now, SleepClock clock) { watch = {now, 0, clock, false}; }
+constexpr void ArmLateRedraws(WakeWatch& watch, uint32_t now, SleepClock clock) {
+    watch = {now, 0, clock, false, false, false};
+}
+
+// Called when the worker stopped drawing for the notice at a suspend.
+constexpr void HoldForSuspend(WakeWatch& watch) {
+    watch.held = true;
+    watch.woke = false;
+}
 
 // Called when the worker notes, at `now`, that Windows announced a USB
 // arrival or a resume: the pending pair, if any, gives way to this one.
+// An announcement also tells a holding worker that the machine is awake.
 constexpr void ArmAnnouncedRedraws(WakeWatch& watch, uint32_t now) {
     watch.setUpAt = now;
     watch.lateRedrawsDone = 0;
     watch.announced = true;
+    watch.woke = true;
 }
 
 // True when the time from idleFrom to now (both GetTickCount readings) shows
@@ -136,22 +163,27 @@ constexpr bool SleptBySleepClock(SleepClock before, SleepClock now) {
 // read then: true when this cycle sets the display up and draws everything
 // afresh, either because the machine slept since the last cycle (a set-up
 // from scratch, which arms the late redraws again) or because a late redraw
-// is due. Late redraws that a long stall let pass are made up by one.
+// is due. Late redraws that a long stall let pass are made up by one. While
+// the worker holds, a redraw is due only once the machine woke, and it ends
+// the hold; the ones due before are left out.
 constexpr bool FullRedrawDue(WakeWatch& watch, uint32_t idleFrom, uint32_t now, SleepClock clock) {
     const bool slept = SleptBetween(idleFrom, now) || SleptBySleepClock(watch.lastSleepClock, clock);
     watch.lastSleepClock = clock;
+    bool due = slept;
     if (slept) {
         watch.setUpAt = now;
         watch.lateRedrawsDone = 0;
         watch.announced = false;
-        return true;
+        watch.woke = true;
     }
     const uint32_t* pair = watch.announced ? AnnouncedRedraws : LateBoxRedraws;
-    bool due = false;
-    while (watch.lateRedrawsDone < LateBoxRedrawCount &&
+    while (!slept && watch.lateRedrawsDone < LateBoxRedrawCount &&
            static_cast<uint32_t>(now - watch.setUpAt) >= pair[watch.lateRedrawsDone]) {
         ++watch.lateRedrawsDone;
         due = true;
     }
-    return due;
+    if (!watch.held) return due;
+    if (!due || !watch.woke) return false;
+    watch.held = false;
+    return true;
 }

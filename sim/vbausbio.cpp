@@ -9,7 +9,9 @@
 //
 // A box-fault.txt beside the DLL, read once at load, makes the box misbehave
 // the way a busy box does: "stall <ms>" makes every call take that long (up
-// to a minute: a box that hangs in a call).
+// to a minute: a box that hangs in a call). A box-fault-now file of the same
+// form makes it do so from the moment it appears: the watcher below reads
+// and deletes it.
 //
 // An lcd-power-off file beside the DLL takes the LCD's supply away once, as a
 // sleep, a hibernation or a replugged box does, at any moment: also while the
@@ -47,6 +49,7 @@ HANDLE TransferLog = INVALID_HANDLE_VALUE;
 unsigned long CallCount = 0;
 DWORD StallMilliseconds = 0;
 char PowerOffPath[MAX_PATH + 32];
+char FaultNowPath[MAX_PATH + 32];
 constexpr DWORD PowerWatchPeriod = 100;
 constexpr unsigned long LongestUnplug = 60000;
 unsigned long FailedCount = 0;
@@ -116,6 +119,7 @@ void OpenPublishing(HMODULE self) {
     std::snprintf(faultPath, sizeof faultPath, "%sbox-fault.txt", directory);
     ReadFaultMode(faultPath);
     std::snprintf(PowerOffPath, sizeof PowerOffPath, "%slcd-power-off", directory);
+    std::snprintf(FaultNowPath, sizeof FaultNowPath, "%sbox-fault-now", directory);
     TransferLog = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -154,6 +158,10 @@ DWORD WINAPI WatchPower(LPVOID) {
         EnterCriticalSection(&ModelLock);
         BoxAway();
         LeaveCriticalSection(&ModelLock);
+        if (GetFileAttributesA(FaultNowPath) != INVALID_FILE_ATTRIBUTES) {
+            ReadFaultMode(FaultNowPath);
+            DeleteFileA(FaultNowPath);
+        }
         if (GetFileAttributesA(PowerOffPath) == INVALID_FILE_ATTRIBUTES) continue;
         const unsigned long unplug = UnplugLength(PowerOffPath);
         if (!DeleteFileA(PowerOffPath)) continue;

@@ -16,7 +16,8 @@ A replug and an announced resume: Wine's manager sends a service neither a
 device event nor a power event, so service_driver.exe runs the service's own
 ServiceMain and hands its registered handler a USB arrival after the
 stand-in box was unplugged ("unplug <ms>" in lcd-power-off), and
-PBT_APMRESUMEAUTOMATIC after a power loss.
+PBT_APMRESUMEAUTOMATIC after a power loss; and PBT_APMSUSPEND, which leaves
+the stopped notice until the resume.
 """
 import contextlib
 import os
@@ -165,8 +166,8 @@ EVENTS = ("wait:300 answers wait:3000 arrival wait:4500 unplug:3500 wait:300 rem
           "wait:3200 poweroff wait:300 resume wait:3500 stop-in-redraw").split()
 # Pause, continue, interrogate, parameter change, a user-defined control: 120
 # (ERROR_CALL_NOT_IMPLEMENTED) but interrogate; a removal query and a suspend
-# granted (0).
-ANSWERS = "2:120 3:120 4:0 6:120 128:120 11/32769:0 13/4:0"
+# query (PBT_APMQUERYSUSPEND, 0) granted (0).
+ANSWERS = "2:120 3:120 4:0 6:120 128:120 11/32769:0 13:0"
 # What the service asked Windows for: its status handle as recipient,
 # DEVICE_NOTIFY_SERVICE_HANDLE, a device interface filter, and the class of
 # every USB device (GUID_DEVINTERFACE_USB_DEVICE).
@@ -233,3 +234,34 @@ def test_display_returns_after_a_replug_and_a_resume(prefix):
     shown = lcd.Display(files.dir / "lcd-at-stopped.txt")
     assert (shown.rows, shown.glyphs) == (found[-1].rows, found[-1].glyphs) and shown.calls == len(calls), \
         f"at STOPPED: {shown.rows}, {shown.calls} calls; the log's {found[-1].rows}, {len(calls)} calls"
+
+
+def test_suspend_leaves_the_notice_until_the_resume_draws_the_whole_screen(prefix):
+    files = Installed(prefix, "suspend")
+    rc, out = files.run("service_driver.exe", "events", *"wait:1500 suspend wait:3000 resume wait:3500 stop-in-redraw"
+                        .split(), timeout=90)
+    steps = dict((name, int(ms)) for name, ms in re.findall(r"^(\S+) at (\d+)$", out, re.M))
+    assert rc == 0 and list(steps) == ["suspend", "resume"] and "returned 1" in out, out
+    assert re.search(r"^reports (.*)$", out, re.M)[1].split() == ["2/0/0", "4/69/0", "3/0/0", "1/0/0"], out
+    calls = lcd.transfers(files.log)
+    # The handler returns once the notice is on the LCD: it is the last thing
+    # before the suspend's time, and the worker holds, so nothing comes
+    # after it until the resume; the LCD then shows exactly the notice.
+    notice = [(1, 8, 0), (3, 0x01, 1), (1, 9, 0)] + [(3, byte, 1) for byte in lcd.NOTICE_ROW.rstrip()]
+    before = [call[2:] for call in calls if call.ms <= steps["suspend"]]
+    held = [call for call in calls if steps["suspend"] < call.ms <= steps["resume"]]
+    assert before[-len(notice):] == notice and held == [], f"at the suspend: {before[-20:]}, then {held}"
+    shown = lcd.Display(files.dir / "lcd-at-resume.txt")
+    assert shown.on and shown.rows == [lcd.NOTICE_ROW, lcd.BLANK_ROW], f"at the resume: {shown.rows}"
+    # After the resume: the whole screen from a set-up 1 s after it, again
+    # 5 s after it (cut short by the stop), every cycle between only what
+    # changed.
+    fresh = transfers.cycles(calls)[0]
+    found, drawn = setups_after(calls, steps["resume"])
+    late = [c.ms - steps["resume"] for c in drawn]
+    assert len(drawn) == 2 and 990 <= late[0] < 4000 and 5000 <= late[1] < 8000, f"set-ups {late} ms after the resume"
+    check_drawing(drawn[0], fresh, "after the resume")
+    transfers.check_only_changes(found)
+    print(f"\nsuspend: the notice in {len(notice)} calls, then none for {steps['resume'] - steps['suspend']} ms; "
+          f"after the resume the whole screen "
+          f"{drawn[0].end - steps['resume']} ms after it (set-up {late[0]} ms after it)")

@@ -129,3 +129,24 @@ TEST(WakeRedraw, OnlyArrivalsAndResumesAnnounceABoxThatMayBeBlank) {
     EXPECT_FALSE(AnnouncesReplugOrResume(0x0B, 0x12));
     EXPECT_FALSE(AnnouncesReplugOrResume(4, 0x8000));
 }
+
+// While the worker holds for a suspend's notice nothing is redrawn, not even
+// a late redraw that falls due. The machine's waking ends the hold with a
+// full redraw: one second after an announced resume, at once after a sleep
+// that the sleep clock saw.
+TEST(WakeRedraw, HoldDrawsNothingUntilTheMachineWoke) {
+    WakeWatch watch{};
+    ArmLateRedraws(watch, 0, SleepClock{true, 0});
+    HoldForSuspend(watch);
+    for (uint32_t now = 1000; now <= 8000; now += 1000)
+        EXPECT_FALSE(FullRedrawDue(watch, now - 1000, now, SleepClock{true, 0})) << now;
+    ArmAnnouncedRedraws(watch, 8500);
+    EXPECT_FALSE(FullRedrawDue(watch, 8000, 9000, SleepClock{true, 0}));
+    EXPECT_TRUE(FullRedrawDue(watch, 9000, 10000, SleepClock{true, 0}));
+    EXPECT_FALSE(watch.held);
+
+    HoldForSuspend(watch);
+    EXPECT_FALSE(FullRedrawDue(watch, 10000, 11000, SleepClock{true, 0}));
+    EXPECT_TRUE(FullRedrawDue(watch, 11000, 12000, SleepClock{true, 60000}));
+    EXPECT_FALSE(watch.held);
+}

@@ -21,9 +21,13 @@
 //   arrival          hands the handler a USB device interface's DBT_DEVICEARRIVAL, after copying
 //                    lcd-state.txt to lcd-at-arrival.txt
 //   removal          the same device's DBT_DEVICEREMOVECOMPLETE
-//   resume           PBT_APMRESUMEAUTOMATIC
+//   resume           PBT_APMRESUMEAUTOMATIC, after copying lcd-state.txt to lcd-at-resume.txt
+//   suspend          PBT_APMSUSPEND
 //   answers          the controls the service does not act on, printed "answers <control>[/<event>]:<answer> ..."
 //   stop-in-redraw   the stop, as soon as the transfer log shows a set-up begun after this step began
+//   stall-in-pause:<ms>  in the worker's pause between two cycles, makes every later call of the stand-in box take
+//                    that long (box-fault-now reading "stall <ms>")
+//   shutdown         the shutdown, printed "shutdown at <ms> latency <ms>", instead of the stop
 // Each event step prints "<step> at <ms>", GetTickCount64 (the clock of the stand-in's transfer log) when it was
 // handed over, or for unplug and poweroff when the stand-in took the file. The stop prints "stop at <ms> latency
 // <ms>" and the driver "notify <recipient> <flags> <record type> <class>" (the device notification asked for) and
@@ -133,6 +137,39 @@ bool LastCallIsReset(ULONGLONG& at) {
     return before.selector == 1 && before.value == 8 && call.selector == 3 && call.value == 0x30 && call.latch == 1;
 }
 
+// Set while the worker waits in its pause between two cycles (the one wait
+// on its quit event and a second event), counted at each entry.
+LONG InPause = 0, PauseEntries = 0;
+
+DWORD WINAPI WatchPause(DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds) {
+    static const auto wait = reinterpret_cast<decltype(&WaitForMultipleObjects)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WaitForMultipleObjects")));
+    const bool worker = count == 2 && handles[0] == WorkerQuitEvent;
+    if (worker) {
+        InterlockedIncrement(&PauseEntries);
+        InterlockedExchange(&InPause, 1);
+    }
+    const DWORD result = wait(count, handles, all, milliseconds);
+    if (worker) InterlockedExchange(&InPause, 0);
+    return result;
+}
+
+// Makes every later call of the stand-in box stall, from a moment when the
+// worker has just begun its pause (a second with no call): true when the
+// stand-in took the request while the worker was still in that pause.
+bool StallInPause(int milliseconds) {
+    const LONG entries = PauseEntries;
+    for (const ULONGLONG from = GetTickCount64(); PauseEntries == entries || !InPause; Sleep(1))
+        if (GetTickCount64() - from > 10000) return false;
+    const LONG pause = PauseEntries;
+    FILE* file = std::fopen("box-fault-now", "w");
+    if (file == nullptr) return false;
+    std::fprintf(file, "stall %d", milliseconds);
+    std::fclose(file);
+    for (int i = 0; i < 600 && GetFileAttributesA("box-fault-now") != INVALID_FILE_ATTRIBUTES; ++i) Sleep(5);
+    return GetFileAttributesA("box-fault-now") == INVALID_FILE_ATTRIBUTES && InPause && PauseEntries == pause;
+}
+
 // A USB device interface's name, as Windows hands it with its arrival or removal.
 constexpr char UsbDeviceName[] = "\\\\?\\USB#VID_1234&PID_5678#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
@@ -167,13 +204,28 @@ int RunEvents(int count, char** steps) {
         } else if (std::strcmp(step, "removal") == 0) {
             done = Deliver(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEREMOVECOMPLETE, record) == NO_ERROR;
         } else if (std::strcmp(step, "resume") == 0) {
+            CopyFileA("lcd-state.txt", "lcd-at-resume.txt", FALSE);
             done = Deliver(SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC) == NO_ERROR;
+        } else if (std::strcmp(step, "suspend") == 0) {
+            done = Deliver(SERVICE_CONTROL_POWEREVENT, PBT_APMSUSPEND) == NO_ERROR;
+        } else if (std::strncmp(step, "stall-in-pause:", 15) == 0) {
+            done = StallInPause(std::atoi(step + 15));
+        } else if (std::strcmp(step, "shutdown") == 0) {
+            LARGE_INTEGER before;
+            QueryPerformanceCounter(&before);
+            const ULONGLONG shutdownAt = GetTickCount64();
+            Deliver(SERVICE_CONTROL_SHUTDOWN);
+            latency = MillisecondsSince(before);
+            std::printf("shutdown at %llu latency %.1f\n", shutdownAt, latency);
+            break;
         } else if (std::strcmp(step, "answers") == 0) {
             // Pause, continue, interrogate, parameter change, a user-defined
-            // control; a removal query and a suspend, which must arm nothing.
+            // control; a removal query and a suspend query, which must arm
+            // nothing.
             const struct {
                 DWORD control, eventType;
-            } asked[] = {{2, 0}, {3, 0}, {4, 0}, {6, 0}, {128, 0}, {11, DBT_DEVICEQUERYREMOVE}, {13, PBT_APMSUSPEND}};
+            } asked[] = {
+                {2, 0}, {3, 0}, {4, 0}, {6, 0}, {128, 0}, {11, DBT_DEVICEQUERYREMOVE}, {13, PBT_APMQUERYSUSPEND}};
             std::printf("answers");
             for (const auto& one : asked) {
                 const DWORD answer = Deliver(one.control, one.eventType, one.control == 11 ? record : nullptr);
@@ -214,7 +266,7 @@ int RunEvents(int count, char** steps) {
 
 // The service library calls these through their import slots: the driver
 // fills those slots itself, so the linker takes no advapi32 or user32 import
-// for them.
+// for them (and the worker's pause goes through WatchPause).
 #ifdef _WIN64
 #define IMPORT_SLOT(name, bytes) "__imp_" #name
 #else
@@ -228,6 +280,7 @@ decltype(&RegisterDeviceNotificationA) NotifySlot asm(IMPORT_SLOT(RegisterDevice
                                                                   12)) = RegisterNotification;
 decltype(&UnregisterDeviceNotification) UnnotifySlot asm(IMPORT_SLOT(UnregisterDeviceNotification,
                                                                      4)) = UnregisterNotification;
+decltype(&WaitForMultipleObjects) PauseSlot asm(IMPORT_SLOT(WaitForMultipleObjects, 16)) = WatchPause;
 }
 
 int main(int argc, char** argv) {
