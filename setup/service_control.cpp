@@ -43,6 +43,37 @@ int WithService(const std::string& name, ServiceRequest request, SERVICE_STATUS*
     return done;
 }
 
+// Where the program path lies, as Windows sees its drive.
+unsigned DriveTypeOf(const std::string& programPath) {
+    const std::string root = DriveRootOf(programPath);
+    return GetDriveTypeA(root.empty() ? NULL : root.c_str());
+}
+
+static_assert(SC_ACTION_NONE == 0 && SC_ACTION_RESTART == 1, "the recovery's actions are Windows' own numbers");
+
+// Asks the manager to start the service again after it failed, and to count
+// a start that ends STOPPED with an exit code as a failure: without that
+// flag Windows recovers only a service whose process ended without
+// reporting STOPPED. Windows XP lacks the flag and refuses it (so does
+// Wine); the registration stands without it. The results are not looked at:
+// recovery is the manager's, and the service is registered either way.
+void AskForRecovery(SC_HANDLE service) {
+    SC_ACTION actions[RecoveryStepCount];
+    for (unsigned i = 0; i < RecoveryStepCount; ++i) {
+        actions[i].Type = static_cast<SC_ACTION_TYPE>(RecoverySteps[i].action);
+        actions[i].Delay = RecoverySteps[i].delayMilliseconds;
+    }
+    SERVICE_FAILURE_ACTIONSA failure;
+    ZeroMemory(&failure, sizeof failure);
+    failure.dwResetPeriod = RecoveryResetSeconds;
+    failure.cActions = RecoveryStepCount;
+    failure.lpsaActions = actions;
+    ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    SERVICE_FAILURE_ACTIONS_FLAG flag;
+    flag.fFailureActionsOnNonCrashFailures = TRUE;
+    ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+}
+
 }   // namespace
 
 int QueryServiceState(const std::string& name, SERVICE_STATUS* status) {
@@ -56,9 +87,9 @@ int HaltService(const std::string& name) { return WithService(name, StopRequest,
 int UnregisterService(const std::string& name) { return WithService(name, DeleteRequest, NULL); }
 
 int RegisterService(const std::string& name, const std::string& programPath) {
-    // A path the quotes cannot hold whole is refused before the manager is
-    // asked for anything.
-    if (!IsQuotableProgramPath(programPath)) return 0;
+    // A path the quotes cannot hold whole, or one in a network folder, is
+    // refused before the manager is asked for anything.
+    if (!IsQuotableProgramPath(programPath) || IsNetworkProgramPath(programPath, DriveTypeOf(programPath))) return 0;
     SC_HANDLE manager = OpenManager();
     if (manager == NULL) return 0;
     std::string binaryPath = QuotedBinaryPath(programPath);
@@ -69,6 +100,7 @@ int RegisterService(const std::string& name, const std::string& programPath) {
         CloseServiceHandle(manager);
         return 0;
     }
+    AskForRecovery(service);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 1;

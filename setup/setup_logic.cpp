@@ -13,6 +13,31 @@ std::string QuotedBinaryPath(const std::string& programPath) { return "\"" + pro
 bool IsQuotableProgramPath(const std::string& programPath) { return programPath.find('"') == std::string::npos; }
 
 namespace {
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The path without the \\?\ or \\.\ of Windows' device path forms.
+std::string WithoutDevicePrefix(const std::string& path) {
+    const bool device = path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+                        (path[2] == '?' || path[2] == '.') && IsSeparator(path[3]);
+    return device ? path.substr(4) : path;
+}
+
+bool HasDrive(const std::string& path) { return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':'; }
+}   // namespace
+
+std::string DriveRootOf(const std::string& programPath) {
+    const std::string path = WithoutDevicePrefix(programPath);
+    return HasDrive(path) ? path.substr(0, 2) + "\\" : std::string();
+}
+
+bool IsNetworkProgramPath(const std::string& programPath, unsigned rootDriveType) {
+    const bool twoSeparators = programPath.size() >= 2 && IsSeparator(programPath[0]) && IsSeparator(programPath[1]);
+    return rootDriveType == NetworkDrive || (twoSeparators && !HasDrive(WithoutDevicePrefix(programPath)));
+}
+
+namespace {
 
 struct StateName {
     unsigned long state;

@@ -27,6 +27,38 @@ std::string QuotedBinaryPath(const std::string& programPath);
 // refused rather than registered.
 bool IsQuotableProgramPath(const std::string& programPath);
 
+// The root folder whose drive type tells where a program path lies: "C:\"
+// for a path on drive C: (also in the form \\?\C:\...), or the empty string
+// for a path without a drive letter, for which GetDriveTypeA is asked with no
+// root and answers for the current directory's.
+std::string DriveRootOf(const std::string& programPath);
+
+// What GetDriveTypeA answers for a network drive (DRIVE_REMOTE).
+constexpr unsigned NetworkDrive = 4;
+
+// True when the program lies in a network folder: a UNC path
+// (\\server\share\..., \\?\UNC\...) or any other that begins with two
+// separators and names no local drive, or a path on a drive that Windows
+// reports as a network drive (a mapped one). Such a path is refused: the
+// service starts at boot as LocalSystem, usually before the network is up,
+// and where the share is reached, whoever can write to it would choose the
+// code that runs with the system's rights.
+bool IsNetworkProgramPath(const std::string& programPath, unsigned rootDriveType);
+
+// What the service control manager does when the service fails, also when
+// its start ends STOPPED with an exit code: restart it a minute later, a
+// second time a minute after a second failure, then nothing more, the count
+// of failures forgotten after a day without one. The box's driver may come
+// up some seconds to a minute after Windows started the service at boot.
+// Whole minutes and a whole day, as the service's Recovery tab shows them.
+struct RecoveryStep {
+    unsigned action;   // SC_ACTION_TYPE: 0 none, 1 restart the service
+    unsigned long delayMilliseconds;
+};
+constexpr RecoveryStep RecoverySteps[] = {{1, 60000}, {1, 60000}, {0, 0}};
+constexpr unsigned RecoveryStepCount = sizeof RecoverySteps / sizeof RecoverySteps[0];
+constexpr unsigned long RecoveryResetSeconds = 24 * 60 * 60;
+
 // The word shown for SERVICE_STATUS.dwCurrentState, or the word for "not
 // registered" for any value that is not a state.
 const char* StateText(unsigned long currentState);

@@ -89,7 +89,8 @@ def drelom(prefix):
 
     def start(folder, exe="MIREVO.exe"):
         files = Installed(prefix, folder)
-        for program in ("setup/DRELOM.exe", "tests/wine/drelom_client.exe", "tests/wine/drelom_layout.dll"):
+        for program in ("setup/DRELOM.exe", "tests/wine/drelom_client.exe", "tests/wine/drelom_layout.dll",
+                        "tests/wine/drelom_recorder.dll"):
             shutil.copy(prefix.build / program, files.dir)
         if exe is not None:
             (files.dir / "DRELOM.ini").write_bytes(f"[Service]\r\nName=MIREVO\r\nExe={exe}\r\n".encode())
@@ -135,11 +136,35 @@ def test_window_shows_labels_and_settings(drelom, prefix):
     window.close()
 
 
+# What 登録 asks the manager for after creating the service, as the manager
+# receives it (recorded inside DRELOM): restart a minute after a failure, and
+# again after a second one, then nothing; the count forgotten after a day;
+# no reboot message or command of its own; and the flag that counts a start
+# ending STOPPED with an exit code as a failure.
+RECOVERY = ["actions reset 86400 reboot null command null 1/60000 1/60000 0/0", "flag 1"]
+# The manager's answers: Windows takes both. Wine takes the actions and keeps
+# nothing, and refuses the flag with 87, as Windows XP does with 124.
+RECOVERY_ANSWERS = {"Windows": ["1 0", "1 0"], "Wine": ["1 0", "0 87"]}
+
+
+def recorded(window):
+    """The lines drelom_recorder.dll wrote inside DRELOM, its first one dropped
+    ("recording": it patched DRELOM's import)."""
+    lines = (window.files.dir / "drelom-recovery.txt").read_text().splitlines()
+    assert lines[:1] == ["recording"], f"the recorder did not take DRELOM's import: {lines}"
+    return lines[1:]
+
+
 @pytest.mark.short
 def test_register_start_stop_delete(drelom, prefix):
     window = drelom("mon")
     assert window.state() == "未登録"
+    window.client("record")
     window.press(REGISTER, True, "停止")
+    requests = [line.split(" -> ") for line in recorded(window)]
+    assert [request for request, _ in requests] == RECOVERY and \
+        [answer for _, answer in requests] in RECOVERY_ANSWERS.values(), f"recovery asked for: {requests}"
+    print(f"\nrecovery as the manager received it: {requests}")
     # Own process, auto-start, normal error control, LocalSystem, the settings' name shown, the path quoted.
     record = service_record(prefix, "MIREVO")
     assert {k: record.get(k) for k in ("Type", "Start", "ErrorControl", "ObjectName", "DisplayName", "ImagePath")} == \
@@ -182,6 +207,19 @@ def test_without_settings_every_button_fails(drelom):
     assert (shown[NAME], shown[EXE], shown[STATE]) == ("", "C:\\other\\", "未登録")
     for button in (REGISTER, START, STOP, DELETE):
         window.press(button, False, "未登録")
+    window.close()
+
+
+def test_network_folder_is_refused(drelom, prefix):
+    # DRELOM in a folder on what Windows reports as a network drive (its
+    # GetDriveTypeA answered so from inside it, as for a mapped drive): a
+    # service registered from there would start from the share as
+    # LocalSystem. Refused before the manager is asked for anything.
+    window = drelom("remote")
+    window.client("record", "remote")
+    window.press(REGISTER, False, "未登録")
+    assert service_record(prefix, "MIREVO") is None
+    assert recorded(window) == ["drive C:\\ -> 4"], "not refused by the drive's type alone"
     window.close()
 
 

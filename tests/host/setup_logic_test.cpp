@@ -134,3 +134,25 @@ TEST(ProfileValue, ValueComingNearTheLargestBufferEndIsNoValue) {
         EXPECT_EQ(sizes.back(), ProfileValueCap) << length;   // never a larger buffer
     }
 }
+
+// A program path in a network folder is refused, by the path itself or by
+// the type Windows gives its drive (DRIVE_REMOTE 4, DRIVE_FIXED 3).
+TEST(SetupLogic, NetworkFolderByPathOrByDriveType) {
+    EXPECT_TRUE(IsNetworkProgramPath("\\\\server\\share\\mon\\MIREVO.exe", 0));
+    EXPECT_TRUE(IsNetworkProgramPath("\\\\?\\UNC\\server\\share\\MIREVO.exe", 0));
+    EXPECT_TRUE(IsNetworkProgramPath("//server/share/MIREVO.exe", 3));
+    // A mapped drive: only its type tells.
+    EXPECT_EQ(DriveRootOf("Z:\\tools\\MIREVO.exe"), "Z:\\");
+    EXPECT_TRUE(IsNetworkProgramPath("Z:\\tools\\MIREVO.exe", 4));
+    EXPECT_FALSE(IsNetworkProgramPath("Z:\\tools\\MIREVO.exe", 3));
+    // Local paths, with spaces, at a drive's root, in the device form.
+    EXPECT_EQ(DriveRootOf("C:\\Program Files (x86)\\LcdMonitor\\MIREVO.exe"), "C:\\");
+    EXPECT_FALSE(IsNetworkProgramPath("C:\\Program Files (x86)\\LcdMonitor\\MIREVO.exe", 3));
+    EXPECT_EQ(DriveRootOf("C:\\\\MIREVO.exe"), "C:\\");
+    EXPECT_EQ(DriveRootOf("\\\\?\\d:\\mon\\MIREVO.exe"), "d:\\");
+    EXPECT_FALSE(IsNetworkProgramPath("\\\\?\\d:\\mon\\MIREVO.exe", 3));
+    // No drive letter (the current directory did not fit): its drive asked.
+    EXPECT_EQ(DriveRootOf("\\MIREVO.exe"), "");
+    EXPECT_FALSE(IsNetworkProgramPath("\\MIREVO.exe", 3));
+    EXPECT_TRUE(IsNetworkProgramPath("\\MIREVO.exe", 4));
+}

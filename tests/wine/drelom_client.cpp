@@ -4,6 +4,9 @@
 //   texts              print "ID TEXT" for every control, text as UTF-8
 //   layout             have drelom_layout.dll write drelom-layout.txt from
 //                      inside DRELOM's process
+//   record [remote]    have drelom_recorder.dll record DRELOM's recovery
+//                      requests in drelom-recovery.txt (and with remote,
+//                      take DRELOM's folder for a network drive)
 //   text ID            print the text of one control
 //   click ID           post a button click (the click opens a modal box)
 //   send ID            send a button click and wait until it is handled
@@ -117,20 +120,20 @@ bool Box(DWORD ms) {
     return SendMessageTimeoutA(DrelomWindow, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored) != 0;
 }
 
-// Hooks DRELOM's thread with drelom_layout.dll, which Windows then loads into
-// DRELOM's process, and has it write the layout file.
-void WriteLayout() {
-    HMODULE library = LoadLibraryA("drelom_layout.dll");
-    FARPROC hook = library ? GetProcAddress(library, "LayoutHook") : NULL;
+// Hooks DRELOM's thread with a library of ours, which Windows then loads into
+// DRELOM's process, and sends the message its hook answers there.
+void AskInside(const char* dll, const char* hookName, const char* message, WPARAM wParam) {
+    HMODULE library = LoadLibraryA(dll);
+    FARPROC hook = library ? GetProcAddress(library, hookName) : NULL;
     HHOOK hooked = hook ? SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(hook)),
                                             library, GetWindowThreadProcessId(DrelomWindow, NULL))
                         : NULL;
     DWORD_PTR ignored = 0;
-    bool asked = hooked && SendMessageTimeoutA(DrelomWindow, RegisterWindowMessageA("drelom_client layout"), 0, 0,
+    bool asked = hooked && SendMessageTimeoutA(DrelomWindow, RegisterWindowMessageA(message), wParam, 0,
                                                SMTO_ABORTIFHUNG, 5000, &ignored);
     if (hooked) UnhookWindowsHookEx(hooked);
     if (asked) return;
-    Print("error no layout from inside DRELOM");
+    Print(std::string("error no answer from ") + dll + " inside DRELOM");
     std::exit(1);
 }
 
@@ -151,7 +154,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (command == "layout") {
-            WriteLayout();
+            AskInside("drelom_layout.dll", "LayoutHook", "drelom_client layout", 0);
+        } else if (command == "record") {
+            const bool remote = i + 1 < argc && std::strcmp(argv[i + 1], "remote") == 0;
+            i += remote ? 1 : 0;
+            AskInside("drelom_recorder.dll", "RecordHook", "drelom_client record", remote ? 1 : 0);
         } else if (command == "texts") {
             for (int id = 1000; id <= 1010; ++id) {
                 Print(std::to_string(id) + " " +
