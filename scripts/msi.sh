@@ -70,6 +70,38 @@ secure=$(cell Property SecureCustomProperties Value) || fail "no SecureCustomPro
 query "UPDATE \`Property\` SET \`Value\` = '$secure;START' WHERE \`Property\` = 'SecureCustomProperties'"
 expect Property SecureCustomProperties Value "$secure;START"
 
+# Recovery, as DRELOM's 登録 registers it (setup/setup_logic.h): the service
+# control manager starts the service again a minute after a failure, also a
+# start that ends STOPPED with an exit code (the flag, ConfigType 4), a
+# second time after a second failure, then does nothing more; the count is
+# forgotten after a day without a failure. Windows Installer 5.0 (Windows 7
+# on) applies both tables in its MsiConfigureServices action at install and
+# reinstall (Event 1 + 4); earlier versions skip the action by its condition
+# and ignore the tables. wixl writes neither.
+idt=$(mktemp -d)
+trap 'rm -f "$work"; rm -rf "$idt"' EXIT
+printf '%s\r\n' \
+    $'MsiServiceConfigFailureActions\tName\tEvent\tResetPeriod\tRebootMessage\tCommand\tActions\tDelayActions\tComponent_' \
+    $'s72\ts255\ti2\tI4\tS255\tS255\tS255\tS255\ts72' \
+    $'MsiServiceConfigFailureActions\tMsiServiceConfigFailureActions' \
+    $'MIREVO\tMIREVO\t5\t86400\t\t\t1[~]1[~]0\t60000[~]60000[~]0\tService' \
+    >"$idt/MsiServiceConfigFailureActions.idt"
+printf '%s\r\n' \
+    $'MsiServiceConfig\tName\tEvent\tConfigType\tArgument\tComponent_' \
+    $'s72\ts255\ti2\ti4\tS255\ts72' \
+    $'MsiServiceConfig\tMsiServiceConfig' \
+    $'MIREVO\tMIREVO\t5\t4\t1\tService' \
+    >"$idt/MsiServiceConfig.idt"
+msibuild "$work" -i "$idt/MsiServiceConfigFailureActions.idt" -i "$idt/MsiServiceConfig.idt"
+query "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES \
+       ('MsiConfigureServices', 'VersionNT AND VersionMsi >= \"5.00\"', 5850)"
+expect MsiServiceConfigFailureActions MIREVO Actions '1[~]1[~]0'
+expect MsiServiceConfigFailureActions MIREVO DelayActions '60000[~]60000[~]0'
+expect MsiServiceConfigFailureActions MIREVO ResetPeriod 86400
+expect MsiServiceConfig MIREVO ConfigType 4
+expect MsiServiceConfig MIREVO Argument 1
+expect InstallExecuteSequence MsiConfigureServices Sequence 5850
+
 # The programs' versions and languages, from their own version resources:
 # wixl does not read them, and without a version Windows Installer treats a
 # program as a data file (a repair keeps one whose modified date is later
@@ -109,4 +141,5 @@ msibuild "$work" -s "$(summary Subject)" "$(summary Author)" "$platform;$languag
 [ "$(summary Template)" = "$platform;$language" ] || fail "the template reads '$(summary Template)'"
 
 mv "$work" "$output"
+rm -rf "$idt"
 trap - EXIT

@@ -146,6 +146,18 @@ def test_package_holds_the_release_and_registers_the_service_vitally(packages, a
     controls = {row[0]: (row[1], int(row[2]), row[4], row[5]) for row in table(msi, "ServiceControl")}
     assert controls == {"MIREVO": ("MIREVO", 0xA2, "1", "Service"),
                         "StartMIREVO": ("MIREVO", 0x01, "1", "StartAtInstall")}
+    # Recovery as DRELOM's 登録 registers it, in Windows Installer 5.0's own
+    # tables at install and reinstall (Event 1 + 4): restart after a minute
+    # (1), twice, then nothing (0), the count forgotten after a day; and the
+    # failure-actions flag (ConfigType 4). Applied between registering and
+    # starting the service, by an installer of version 5.0 or later only (an
+    # earlier one would take the action for a missing custom action).
+    assert table(msi, "MsiServiceConfigFailureActions") == [
+        ["MIREVO", "MIREVO", "5", "86400", "", "", "1[~]1[~]0", "60000[~]60000[~]0", "Service"]]
+    assert table(msi, "MsiServiceConfig") == [["MIREVO", "MIREVO", "5", "4", "1", "Service"]]
+    steps = {row[0]: (row[1], int(row[2])) for row in table(msi, "InstallExecuteSequence")}
+    assert steps["InstallServices"][1] < steps["MsiConfigureServices"][1] < steps["StartServices"][1] and \
+        steps["MsiConfigureServices"][0] == 'VersionNT AND VersionMsi >= "5.00"', steps
     for sequence in ("InstallUISequence", "InstallExecuteSequence"):
         order = {row[0]: int(row[2]) for row in table(msi, sequence)}
         assert order["AppSearch"] < order["RecallStart"] < order["ChooseStart"] < order["CostFinalize"], sequence
