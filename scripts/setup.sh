@@ -83,7 +83,7 @@ if [ "$plan" = 1 ]; then
     else echo "setup.sh --plan: packages: all there"; fi
     case $kind in
         2) echo "setup.sh --plan: wine32: not for this host (${win32#win32: not run here: })" ;;
-        3) echo "setup.sh --plan: wine32: add the i386 architecture, then install wine32:i386 on its own" ;;
+        3) echo "setup.sh --plan: wine32: install wine32:i386 on its own, the i386 architecture added" ;;
         *) echo "setup.sh --plan: wine32: there" ;;
     esac
     exit 0
