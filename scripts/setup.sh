@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a Debian machine (as root or
 # with sudo), only when its check finds something missing.
 #   scripts/setup.sh [--plan]
-# --plan prints what it would do and changes nothing.
+# --plan prints what it would do and changes nothing (with the probe's
+# stand-in loaders, what it would do on another kind of host).
 #
 # Every host gets the same packages, 64-bit Wine among them. The 32-bit Wine
 # (wine32:i386, with the i386 architecture) only where the host runs 32-bit
@@ -13,6 +14,9 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
 plan=0; [ "${1:-}" = --plan ] && plan=1
+# Stand-in loaders show what the probe decides on another kind of host; what
+# set-up installs follows this machine's own.
+[ "$plan" = 1 ] || unset LCDMON_LINUX32_LOADER LCDMON_WINE32_LOADER
 PACKAGES=(cmake g++ make libgtest-dev googletest clang clang-format libclang-rt-dev python3 python3-pytest
           python3-pytest-timeout python3-luma.lcd python3-pil python3-pefile xxd procps unzip
           mingw-w64 g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine64 libc6-i386
@@ -83,7 +87,7 @@ if [ "$plan" = 1 ]; then
     else echo "setup.sh --plan: packages: all there"; fi
     case $kind in
         2) echo "setup.sh --plan: wine32: not for this host (${win32#win32: not run here: })" ;;
-        3) echo "setup.sh --plan: wine32: add the i386 architecture, then install wine32:i386 on its own" ;;
+        3) echo "setup.sh --plan: wine32: install wine32:i386 on its own, the i386 architecture added" ;;
         *) echo "setup.sh --plan: wine32: there" ;;
     esac
     exit 0

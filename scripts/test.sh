@@ -3,7 +3,8 @@
 # under the sanitizers, the display's picture tools (pytest, tests/tools),
 # then the programs end to end under Wine (pytest, tests/e2e) with a short
 # run of each fuzzer beside them. Each stage is timed; the last line counts
-# every test: "N passed, N failed, N skipped".
+# every test: "N passed, N failed, N skipped", after a line that says why
+# where win32 did not run.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 stage() { echo "== $1: $2 s"; }
@@ -78,5 +79,12 @@ grep -q '^fuzz.sh exit 0$' "$fuzz_log" || broke=$((broke > 0 ? broke : 1))
 rm -f "$fuzz_log"
 passed=$((passed + ran - broke)); failed=$((failed + broke))
 [ "$ran" -gt 0 ] || failed=$((failed + 1))
+# Where win32 did not run, the last line but one says so and why: on a host
+# that refuses 32-bit programs, or one without wine32, the suite ran on win64.
+if [ "${LCDMON_ARCH:-}" = win64 ]; then
+    echo "win32: not run here: LCDMON_ARCH=win64"
+elif [ -z "${LCDMON_ARCH:-}" ] || [ "$LCDMON_ARCH" = win32 ]; then
+    "$top/scripts/win32-probe.sh" | grep -v '^win32: runs'
+fi
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]

@@ -7,8 +7,9 @@ Ctrl-C; then the service is stopped and deleted.
 
 --busy keeps every processor busy and raises the memory load by 15 points
 (holding memory) for the first 30 s of the view, so that both bar graphs
-rise (and then fall), with the end-to-end tests' own load helpers. Runs the win32 build where the host runs 32-bit programs, else the win64
-one; LCDMON_ARCH=win32 or win64 forces one. The prefix is kept in
+rise (and then fall), with the end-to-end tests' own load helpers. Runs the
+win32 build where it runs (scripts/win32-probe.sh), else the win64 one, and
+says why; LCDMON_ARCH=win32 or win64 forces one. The prefix is kept in
 build/wineprefix-<arch>."""
 import argparse
 import contextlib
@@ -45,7 +46,7 @@ def choose_architecture():
         return "win32", "Running the win32 build, as shipped."
     why64 = wine.why_wine_cannot_run("win64")
     if not why64:
-        return "win64", f"Running the win64 build: this host cannot run the win32 one ({why32})."
+        return "win64", f"Running the win64 build: win32 {why32}."
     return None, f"Wine cannot run here (win32: {why32}; win64: {why64})"
 
 

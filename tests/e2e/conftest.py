@@ -1,12 +1,14 @@
 """Architectures, Wine prefixes and installed programs for the end-to-end tests.
 
 Each test that takes `arch` runs once per architecture this host can run, and
-its id says which: test_x[win32], test_x[win64]. Where the host runs 32-bit
-programs the whole suite runs on win32 and the tests marked `short` on win64
-as well; where it cannot, the whole suite runs on win64 and win32 is reported
-skipped with the reason. On a host that runs 32-bit programs, a win32 build
-that cannot run fails every win32 test instead: the shipped build must run
-there. LCDMON_ARCH=win32 or win64 forces one architecture.
+its id says which: test_x[win32], test_x[win64]. Where win32 runs
+(scripts/win32-probe.sh) the whole suite runs on win32 and the tests marked
+`short` on win64 as well; where it does not (a host that refuses 32-bit
+programs, or one without wine32), the whole suite runs on win64 and win32 is
+reported skipped with the reason. Where the host runs 32-bit programs and
+wine32 is installed, a win32 build that cannot run fails every win32 test
+instead: the shipped build must run there. LCDMON_ARCH=win32 or win64 forces
+one architecture.
 """
 import os
 import select
@@ -24,7 +26,7 @@ CANNOT_RUN = {}   # arch -> why Wine cannot run it; filled before any test
 LONG_RUNS = {}    # arch -> the LongRun started for the soak's long-run test
 BOOTS = {}        # arch -> (the prefix, the thread booting it), started once the tests are known
 X_SERVER = {}     # "display" -> the private X server's display, "server" -> its Popen
-MUST_RUN = {"win32"} if wine.host_runs_32bit() else set()
+MUST_RUN = {"win32"} if wine.win32_must_run() else set()
 
 
 def pytest_configure(config):

@@ -90,11 +90,12 @@ def judge(cycle, before, samples):
     faults, or None where the probe did not watch the moments that matter.
 
     The probe reads the same figures as the service, every 20 ms and fresh,
-    so the moment the service read lies among samples that bracket it, and
-    whatever the machine did then, however fast its figures moved, lies
-    between their lowest and highest: the tolerance is how much they moved.
-    Only a wiggle under a MiB can pass unseen between two samples. A figure
-    outside that range is one the machine never had when the service read."""
+    so the moment the service read lies among samples that bracket it. The
+    machine's figures can go past every sample between two of them, as far
+    as they can move in that time at the pace the probe saw then
+    (machine.reachable): on a quiet machine by under a MiB, beside a process
+    that churns memory by tens. A figure outside that range is one the
+    machine cannot have had when the service read."""
     read = (cycle.ms - READ_EARLY_MS, cycle.end)
     fresh = machine.around(samples, *read)
     stale = machine.around(samples, read[0] - REFRESH_MS - machine.TICK_MS, read[1] - REFRESH_MS)
@@ -102,18 +103,24 @@ def judge(cycle, before, samples):
     if fresh is None or (before is not None and stale is None):
         return None
     memory = fresh + (stale if before is not None else [])
+    runs = [fresh] + ([stale] if before is not None else [])
+
+    def held(figure):   # what the machine can have held in either window
+        ranges = [machine.reachable(run, figure) for run in runs]
+        return min(low for low, _ in ranges), max(high for _, high in ranges)
+
     faults = []
     cpu, memory_bar = transfers.bars(cycle.rows[1], cycle.glyphs)
-    mib = [s.commit // machine.MIB for s in memory]
+    low, high = held(lambda s: s.commit / machine.MIB)
     shown = cycle.rows[0][11:].decode("ascii", "replace")
-    if shown not in {memory_text(mb) for mb in range(min(mib) - 1, max(mib) + 2)}:
-        faults.append(f"shows {shown!r}; commit MiB {min(mib)}-{max(mib)} read at "
-                      f"{[(s.at, s.commit // machine.MIB) for s in memory]} for {read}")
+    if shown not in {memory_text(mb) for mb in range(int(low) - 1, int(high) + 2)}:
+        faults.append(f"shows {shown!r}; commit MiB {low:.0f}-{high:.0f} can have been read in {read}, "
+                      f"the probe saw {[(s.at, s.commit // machine.MIB) for s in memory]}")
     # Windows' memory load is a whole percentage of physical memory in use;
     # a point either way for how it rounds.
-    loads = [100 * (s.phys - s.avail) / s.phys for s in memory]
-    if not level(max(0, min(loads) - 1)) <= memory_bar <= level(max(loads) + 1):
-        faults.append(f"memory bar {memory_bar}; load % {min(loads):.1f}-{max(loads):.1f}")
+    low, high = held(lambda s: 100 * (s.phys - s.avail) / s.phys)
+    if not level(max(0, low - 1)) <= memory_bar <= level(high + 1):
+        faults.append(f"memory bar {memory_bar}; load % {low:.1f}-{high:.1f}")
     # The processor bar shows the usage from the cycle before's reading to
     # this one's: a pause (1000 ms) apart, the cycle before being the last
     # one with calls or one after it that wrote nothing. The first cycle's

@@ -7,6 +7,7 @@ ending the prefix's own wineserver.
 """
 import contextlib
 import datetime
+import functools
 import os
 import re
 import shutil
@@ -62,29 +63,38 @@ def zone_at(hour):
     return f"LCD{-east:+d}", datetime.timezone(datetime.timedelta(hours=east))
 
 
-def host_runs_32bit():
-    """Whether this Linux host runs 32-bit programs (and so 32-bit Wine)."""
-    try:
-        return subprocess.run(["/lib/ld-linux.so.2", "--version"], capture_output=True, timeout=30).returncode == 0
-    except (OSError, subprocess.TimeoutExpired):
-        return False
+@functools.cache
+def win32_verdict():
+    """What scripts/win32-probe.sh says of win32 here, the verdict that
+    set-up, the test command and the main job take too: (code, line). 0 runs;
+    1 wine32 is installed on a host that runs 32-bit programs but does not
+    answer (the shipped build must run there: every win32 test fails); 2 and 3
+    not run here (a host that refuses 32-bit programs, or one without wine32)."""
+    done = subprocess.run([str(TOP / "scripts" / "win32-probe.sh")], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
+    return done.returncode, done.stdout.decode(errors="replace").strip() or f"win32-probe.sh exits {done.returncode}"
+
+
+def win32_must_run():
+    """Whether win32 is to run here: the host runs 32-bit programs and wine32 is installed."""
+    return win32_verdict()[0] in (0, 1)
 
 
 def why_wine_cannot_run(arch):
-    """None when this host runs `arch` programs under Wine, else one line why.
-
-    The 32-bit loader is a 32-bit Linux program: hosts that refuse those
-    answer "Exec format error" before Wine says anything. /usr/bin/wine is a
-    script, so win32 probes the loader it runs.
-    """
-    probe = "/usr/lib/wine/wine" if arch == "win32" and Path("/usr/lib/wine/wine").exists() else LOADERS[arch][0]
-    try:
-        done = subprocess.run([probe, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        return f"{probe}: {error.strerror if isinstance(error, OSError) else 'no answer to --version in 30 s'}"
-    said = (done.stderr or done.stdout).decode(errors="replace").strip().splitlines() or ["no output"]
-    if done.returncode != 0 or not done.stdout.startswith(b"wine-"):
-        return f"{probe} exits {done.returncode}: {said[-1]}"
+    """None when this host runs `arch` programs under Wine, else one line why."""
+    if arch == "win32":
+        code, line = win32_verdict()
+        if code != 0:
+            return line.removeprefix("win32: ")
+    else:
+        try:
+            done = subprocess.run([LOADERS[arch][0], "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=30)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            return f"{LOADERS[arch][0]}: {error.strerror if isinstance(error, OSError) else 'no answer in 30 s'}"
+        said = (done.stderr or done.stdout).decode(errors="replace").strip().splitlines() or ["no output"]
+        if done.returncode != 0 or not done.stdout.startswith(b"wine-"):
+            return f"{LOADERS[arch][0]} exits {done.returncode}: {said[-1]}"
     built = (BUILD_ROOT / arch / "service" / "MIREVO.exe").exists()
     return None if built else f"no {arch} build in {BUILD_ROOT / arch} (scripts/build.sh)"
 
