@@ -95,8 +95,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK RecordHook(int code, WPARAM wP
                            reinterpret_cast<LPCSTR>(&RecordHook), &pinned)) {
         RealChange = reinterpret_cast<decltype(&ChangeServiceConfig2A)>(
             PointImportAt("advapi32.dll", "ChangeServiceConfig2A", reinterpret_cast<void*>(RecordChange)));
-        if (message->wParam == 1)
-            PointImportAt("kernel32.dll", "GetDriveTypeA", reinterpret_cast<void*>(AnswerRemote));
+        if (message->wParam == 1) PointImportAt("kernel32.dll", "GetDriveTypeA", reinterpret_cast<void*>(AnswerRemote));
         Record(RealChange != nullptr ? "recording\n" : "no import of ChangeServiceConfig2A\n");
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
