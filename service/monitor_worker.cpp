@@ -26,12 +26,15 @@ void AcknowledgeHold() {
     SetEvent(WorkerHeldEvent);
 }
 
-// Asked between two LCD operations: may the worker go on drawing?
+// Asked between two LCD operations, in one look at both events: may the
+// worker go on drawing? A stop comes before a hold.
 Drawing Interruption() {
-    if (WaitForSingleObject(WorkerQuitEvent, 0) == WAIT_OBJECT_0) return Quit;
-    if (WaitForSingleObject(WorkerHoldEvent, 0) != WAIT_OBJECT_0) return Drawn;
-    AcknowledgeHold();
-    return Held;
+    const HANDLE events[] = {WorkerQuitEvent, WorkerHoldEvent};
+    switch (WaitForMultipleObjects(2, events, FALSE, 0)) {
+        case WAIT_OBJECT_0: return Quit;
+        case WAIT_OBJECT_0 + 1: AcknowledgeHold(); return Held;
+        default: return Drawn;
+    }
 }
 
 Drawing DrawOps(const ScreenOp* ops, int count) {

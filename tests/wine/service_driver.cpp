@@ -137,14 +137,15 @@ bool LastCallIsReset(ULONGLONG& at) {
     return before.selector == 1 && before.value == 8 && call.selector == 3 && call.value == 0x30 && call.latch == 1;
 }
 
-// Set while the worker waits in its pause between two cycles (the one wait
-// on its quit event and a second event), counted at each entry.
+// Set while the worker waits in its pause between two cycles (its one wait
+// on its quit event and a second event that has a time limit), counted at
+// each entry.
 LONG InPause = 0, PauseEntries = 0;
 
 DWORD WINAPI WatchPause(DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds) {
     static const auto wait = reinterpret_cast<decltype(&WaitForMultipleObjects)>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WaitForMultipleObjects")));
-    const bool worker = count == 2 && handles[0] == WorkerQuitEvent;
+    const bool worker = count == 2 && handles[0] == WorkerQuitEvent && milliseconds != 0;
     if (worker) {
         InterlockedIncrement(&PauseEntries);
         InterlockedExchange(&InPause, 1);
