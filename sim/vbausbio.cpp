@@ -198,10 +198,13 @@ void StartPowerWatch(HMODULE self) {
 }
 
 // Loads the helper by its bare name, once; the library never lets it go.
+// The state file stays ASCII: a byte of a folder's Japanese name shows as '?'.
 void LoadHelper() {
     const HMODULE helper = LoadLibraryA("boxhelper.dll");
     const DWORD length = helper != nullptr ? GetModuleFileNameA(helper, HelperPath, MAX_PATH) : 0;
     if (length == 0 || length >= MAX_PATH) std::strcpy(HelperPath, "none");
+    for (char* at = HelperPath; *at != '\0'; ++at)
+        if (static_cast<unsigned char>(*at) > 0x7E) *at = '?';
 }
 }   // namespace
 
