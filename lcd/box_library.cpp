@@ -89,11 +89,24 @@ DWORD ReadImportsOfFile(const wchar_t* path, ImportedDll* names, int& count) {
     return count >= 0 ? NO_ERROR : ERROR_BAD_EXE_FORMAT;
 }
 
-// Whether the manifest of the file at `path` (resource 2, as Visual C++ 2005
-// and 2008 embed it in a DLL) sends the DLL `name` to a side-by-side assembly
-// in WinSxS, such as their C runtimes: the loader takes it from there, never
-// along the search order.
-bool SideBySide(const wchar_t* path, const wchar_t* name) {
+// CreateActCtx's answers for a file without a manifest resource 2: such a
+// library sends nothing to WinSxS.
+bool NoManifestResource(DWORD error) {
+    return error == NO_ERROR || error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+           error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND;
+}
+
+// What the manifest of the file at `path` (resource 2, as Visual C++ 2005 and
+// 2008 embed it in a DLL) says of the DLL `name`, found in neither folder:
+// NO_ERROR when it sends the DLL to a side-by-side assembly in WinSxS, such
+// as their C runtimes (the loader takes it from there, never along the search
+// order); ERROR_MOD_NOT_FOUND when there is no manifest or it does not name
+// the DLL. A manifest that cannot be activated, most often because it names a
+// runtime that is not installed, gives the activation's own error
+// (ERROR_SXS_CANT_GEN_ACTCTX): the code Windows' loader gives for such a
+// library, which sends the administrator to the redistributable and not to
+// the maker's DLLs.
+DWORD SideBySide(const wchar_t* path, const wchar_t* name) {
     ACTCTXW manifest;
     ZeroMemory(&manifest, sizeof manifest);
     manifest.cbSize = sizeof manifest;
@@ -101,7 +114,10 @@ bool SideBySide(const wchar_t* path, const wchar_t* name) {
     manifest.lpSource = path;
     manifest.lpResourceName = MAKEINTRESOURCEW(2);
     const HANDLE context = CreateActCtxW(&manifest);
-    if (context == INVALID_HANDLE_VALUE) return false;
+    if (context == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return NoManifestResource(error) ? ERROR_MOD_NOT_FOUND : error;
+    }
     bool found = false;
     ULONG_PTR cookie = 0;
     if (ActivateActCtx(context, &cookie)) {
@@ -112,14 +128,15 @@ bool SideBySide(const wchar_t* path, const wchar_t* name) {
         DeactivateActCtx(0, cookie);
     }
     ReleaseActCtx(context);
-    return found;
+    return found ? NO_ERROR : ERROR_MOD_NOT_FOUND;
 }
 
 // Windows XP's way: loads by full path every DLL that the file at `path`
 // imports and that is not loaded yet, from `folder` (the library's) else the
 // system folder, the DLLs of a DLL from `folder` first; one that the file's
 // manifest sends to WinSxS is left to the loader. A DLL found nowhere of
-// these gives ERROR_MOD_NOT_FOUND before anything of the library is loaded.
+// these gives ERROR_MOD_NOT_FOUND, or the error of a manifest that cannot be
+// activated, before anything of the library is loaded.
 DWORD LoadImportsOf(const wchar_t* path, const Folder& folder, const Folder& system, int depth) {
     ImportedDll names[ImportRoom];
     int count = 0;
@@ -134,8 +151,9 @@ DWORD LoadImportsOf(const wchar_t* path, const Folder& folder, const Folder& sys
         wchar_t full[MAX_PATH];
         const bool beside = FilePathIn(folder.path, folder.length, name, length, full, MAX_PATH) && FileThere(full);
         if (!beside && !(FilePathIn(system.path, system.length, name, length, full, MAX_PATH) && FileThere(full))) {
-            if (SideBySide(path, name)) continue;
-            return ERROR_MOD_NOT_FOUND;
+            const DWORD sideBySide = SideBySide(path, name);
+            if (sideBySide == NO_ERROR) continue;
+            return sideBySide;
         }
         if (beside && depth > 0) {
             const DWORD error = LoadImportsOf(full, folder, system, depth - 1);

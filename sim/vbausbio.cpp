@@ -25,6 +25,11 @@
 // -1 and reaches nothing (it is counted as "failed" in lcd-state.txt and left
 // out of the transfer log); then the box is back with its LCD powered up from
 // scratch, as after the plain power loss. Any other contents is the plain one.
+//
+// At its first call the library loads boxhelper.dll by its bare name, as a
+// maker's library loads a plug-in or helper of its own when the box is first
+// used, so that Windows' search order for it is the process's: lcd-state.txt
+// says where it came from ("helper <path>", or "helper none").
 #include <windows.h>
 
 #include <cstdio>
@@ -55,6 +60,8 @@ constexpr unsigned long LongestUnplug = 60000;
 unsigned long FailedCount = 0;
 // GetTickCount64 at which an unplugged box is back; 0 while it is there.
 ULONGLONG PluggedBackAt = 0;
+// Where the helper loaded at the first call came from; empty before it.
+char HelperPath[MAX_PATH] = "";
 
 void AppendHex(char*& out, const uint8_t* bytes, int count) {
     static const char digits[] = "0123456789abcdef";
@@ -65,7 +72,7 @@ void AppendHex(char*& out, const uint8_t* bytes, int count) {
 }
 
 void PublishState() {
-    char text[512];
+    char text[512 + MAX_PATH];
     char* out = text;
     out += std::sprintf(out, "calls %lu\nfailed %lu\ndisplay %d\ncontrol %d\naddress %d %s\nrow0 ", CallCount,
                         FailedCount, Model.displayOn ? 1 : 0, Model.controlLines, Model.addressCounter,
@@ -78,7 +85,7 @@ void PublishState() {
     }
     out += std::sprintf(out, "\nglyphs ");
     AppendHex(out, Model.glyphRam, GlyphRamSize);
-    *out++ = '\n';
+    out += std::sprintf(out, "\nhelper %s\n", HelperPath);
 
     HANDLE file = CreateFileA(StateTempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -197,11 +204,22 @@ void StartPowerWatch(HMODULE self) {
     HANDLE thread = CreateThread(nullptr, 0, WatchPower, nullptr, 0, nullptr);
     if (thread != nullptr) CloseHandle(thread);
 }
+
+// Loads the helper by its bare name, once; the library never lets it go.
+// The state file stays ASCII: a byte of a folder's Japanese name shows as '?'.
+void LoadHelper() {
+    const HMODULE helper = LoadLibraryA("boxhelper.dll");
+    const DWORD length = helper != nullptr ? GetModuleFileNameA(helper, HelperPath, MAX_PATH) : 0;
+    if (length == 0 || length >= MAX_PATH) std::strcpy(HelperPath, "none");
+    for (char* at = HelperPath; *at != '\0'; ++at)
+        if (static_cast<unsigned char>(*at) > 0x7E) *at = '?';
+}
 }   // namespace
 
 extern "C" int __stdcall uio_out(int selector, int value, int latch) {
     if (StallMilliseconds) Sleep(StallMilliseconds);
     EnterCriticalSection(&ModelLock);
+    if (!HelperPath[0]) LoadHelper();
     if (BoxAway()) {
         ++FailedCount;
         if (StatePath[0]) PublishState();

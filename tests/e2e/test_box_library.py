@@ -62,6 +62,12 @@ def test_box_library_only_from_the_program_or_the_system_folder(prefix):
             leftover.unlink(missing_ok=True)
 
 
+def helper_taken(files):
+    """Where the stand-in's helper, loaded by its bare name at the first
+    call, came from: its path, or "none"."""
+    return re.search(r"^helper (.+)$", files.state.read_text(), re.M)[1]
+
+
 def test_start_failures_say_what_the_library_lacks(prefix):
     files = Installed(prefix, "libfail")
     tools, runtime = prefix.drive_c / "Tools", prefix.build / "sim/boxruntime.dll"
@@ -74,20 +80,33 @@ def test_start_failures_say_what_the_library_lacks(prefix):
         assert failed_start(service) == 127, "a library without uio_out"
         # A library whose own DLL is only in a folder on the system PATH is
         # not loaded, neither by the search cut down to two folders nor by
-        # Windows XP's way; beside it, the DLL is taken.
-        shutil.copy(prefix.build / "sim/with-runtime/vbausbio.dll", files.dir)
+        # Windows XP's way; where its manifest names a runtime that is not
+        # installed, XP's way says so, as Windows' loader does. Beside it,
+        # the DLL is taken.
+        shutil.copy(prefix.build / "sim/with-manifest/vbausbio.dll", files.dir)
         shutil.copy(runtime, tools)
         try:
+            assert driven_reports(files)[-1] == "1/0/14001" and not files.log.exists()
+            shutil.copy(prefix.build / "sim/with-runtime/vbausbio.dll", files.dir)
             assert failed_start(service) == 126 and not files.log.exists()
             assert driven_reports(files)[-1] == "1/0/126" and not files.log.exists()
         finally:
             (tools / "boxruntime.dll").unlink()
         shutil.copy(runtime, files.dir)
-        reports = driven_reports(files)
-        assert [report.split("/")[0] for report in reports] == ["2", "4", "3", "1"] and files.log.exists(), reports
-        files.log.unlink()
-        service.start()
-        lcd.first_screen(files, 10)
+        # A helper that the library loads later by its bare name, found only
+        # on the PATH: Windows XP's way takes it from there (open, as the
+        # notes say); the search cut down to two folders never.
+        shutil.copy(prefix.build / "sim/boxhelper.dll", tools)
+        try:
+            reports = driven_reports(files)
+            assert [report.split("/")[0] for report in reports] == ["2", "4", "3", "1"] and files.log.exists(), reports
+            assert helper_taken(files) == r"C:\Tools\boxhelper.dll"
+            files.log.unlink()
+            service.start()
+            lcd.first_screen(files, 10)
+            assert helper_taken(files) == "none"
+        finally:
+            (tools / "boxhelper.dll").unlink()
 
 
 def test_a_library_that_never_loads_ends_the_start(prefix):

@@ -157,12 +157,16 @@ def test_display_returns_after_a_sleep(running):
     print(f"\nwake: redraws {apart} ms apart")
 
 
-# One run of the driver, about 22 s: the handler's answers to the controls the
-# service does not act on; an arrival while the display is fine; an unplug of
-# 3.5 s that swallows that arrival's second redraw, a removal, and the arrival
-# once the box is back; then a power loss and a resume, and a stop as soon as
-# the resume's second redraw has begun.
-EVENTS = ("wait:300 answers wait:3000 arrival wait:4500 unplug:3500 wait:300 removal wait:3400 arrival "
+# One run of the driver, about 27 s: the handler's answers to the controls the
+# service does not act on; an arrival while the display is fine, after the
+# start's own redraw 5 s after it, so that the arrival's redraws 1 s and 5 s
+# later meet neither that one nor the one 30 s after the start; an unplug of
+# 7 s that swallows that arrival's second redraw, with the removal at once:
+# longer than a pair of redraws (5 s) that a removal could have armed, so
+# that only the arrival once the box is back can explain the redraw after
+# it; then a power loss and a resume, and a stop as soon as the resume's
+# second redraw has begun.
+EVENTS = ("wait:300 answers wait:6200 arrival wait:4500 unplug:7000 removal wait:7100 arrival "
           "wait:3200 poweroff wait:300 resume wait:3500 stop-in-redraw").split()
 # Pause, continue, interrogate, parameter change, a user-defined control: 120
 # (ERROR_CALL_NOT_IMPLEMENTED) but interrogate; a removal query and a suspend
@@ -187,7 +191,7 @@ def test_display_returns_after_a_replug_and_a_resume(prefix):
     rc, out = files.run("service_driver.exe", "events", *EVENTS, timeout=90)
     steps = [(name, int(ms)) for name, ms in re.findall(r"^(\S+) at (\d+)$", out, re.M)]
     names = [name for name, _ in steps]
-    assert rc == 0 and names == ["arrival", "unplug:3500", "removal", "arrival", "poweroff", "resume"], out
+    assert rc == 0 and names == ["arrival", "unplug:7000", "removal", "arrival", "poweroff", "resume"], out
     (_, fine), (_, unplugged), _, (_, arrived), (_, lost), (_, resumed) = steps
     assert re.search(r"^answers (.*)$", out, re.M)[1] == ANSWERS, out
     assert re.search(r"^notify (.*)$", out, re.M)[1] == NOTIFY and "\nunregistered 1\n" in out, out
@@ -198,13 +202,16 @@ def test_display_returns_after_a_replug_and_a_resume(prefix):
 
     # The arrival while the display was fine: a set-up 1 s after it and, into
     # the box that was unplugged by then, one 5 s after it (the stand-in
-    # counted its calls as failed); none for the controls before it, none more.
+    # counted its calls as failed), none more; before it only the start's own
+    # 5 s after the start, none for the controls answered.
     found, drawn = setups_after(calls, 0, unplugged)
     fresh = found[0]
     check_drawing(fresh, fresh, "at a fresh start")
-    assert [c.ms - fine for c in drawn[1:]] and 990 <= drawn[1].ms - fine < 4000 and len(drawn) == 2, \
-        f"set-ups {[c.ms - fine for c in drawn]} ms after the arrival with the display fine"
-    check_drawing(drawn[1], fresh, "after the arrival with the display fine")
+    after = [c for c in drawn if c.ms > fine]
+    assert all(c.ms - fresh.ms >= 5000 for c in drawn[1:] if c.ms < fine) and len(after) == 1 \
+        and 990 <= after[0].ms - fine < 4000, f"set-ups {[c.ms - fine for c in drawn]} ms after the arrival " \
+        f"with the display fine, which came {fine - fresh.ms} ms after the start"
+    check_drawing(after[0], fresh, "after the arrival with the display fine")
     transfers.check_only_changes(found)
     back = lcd.Display(files.dir / "lcd-at-arrival.txt")
     failed = int(re.search(r"^failed (\d+)$", (files.dir / "lcd-at-arrival.txt").read_text(), re.M)[1])
@@ -214,8 +221,9 @@ def test_display_returns_after_a_replug_and_a_resume(prefix):
         f"the box back after the unplug: on {back.on}, {back.rows}, {back.glyphs.hex()}, {failed} calls failed"
 
     # After the replug's arrival and after the resume: the whole screen from
-    # the LCD's power-up, by the set-up 1 s after the event; after the resume
-    # the second set-up 5 s after it, which the stop then cut short.
+    # the LCD's power-up, by the set-up 1 s after the event and none before
+    # it (after the replug, none armed by the removal reached the box); after
+    # the resume the second set-up 5 s after it, which the stop then cut short.
     for name, since, event, until, count in (("replug", unplugged, arrived, lost, 1),
                                              ("resume", lost, resumed, None, 2)):
         found, drawn = setups_after(calls, since, until)

@@ -13,6 +13,11 @@
 // returned within 5 s). At the STOPPED report it copies the stand-in library's lcd-state.txt to lcd-at-stopped.txt.
 // With "xp" the box library is bound as on Windows XP, which has no SetDefaultDllDirectories.
 //
+// In every mode, a memory-status.txt in the current folder reading "<total page file> <available page file>
+// <total physical> <available physical> <load>" (bytes, and percent) is the service's GlobalMemoryStatusEx: the
+// commit charge and the physical memory in use differ on Windows with a page file, but not under Wine on a host
+// without swap.
+//
 //   service_driver.exe events <step> ...
 // runs the steps in turn once the service reported RUNNING, then stops it:
 //   wait:<ms>        sleeps
@@ -86,6 +91,38 @@ HDEVNOTIFY WINAPI RegisterNotification(HANDLE recipient, LPVOID filter, DWORD fl
 BOOL WINAPI UnregisterNotification(HDEVNOTIFY notification) {
     Unregistered = notification == DriverNotification;
     return TRUE;
+}
+
+// What memory-status.txt gives, where it was there when the driver started.
+MEMORYSTATUSEX GivenMemory;
+bool MemoryGiven = false;
+
+void ReadGivenMemory() {
+    FILE* file = std::fopen("memory-status.txt", "r");
+    if (file == nullptr) return;
+    unsigned long long figures[4];
+    unsigned long load = 0;
+    MemoryGiven = std::fscanf(file, "%llu %llu %llu %llu %lu", &figures[0], &figures[1], &figures[2], &figures[3],
+                              &load) == 5;
+    std::fclose(file);
+    GivenMemory.dwMemoryLoad = load;
+    GivenMemory.ullTotalPageFile = figures[0];
+    GivenMemory.ullAvailPageFile = figures[1];
+    GivenMemory.ullTotalPhys = figures[2];
+    GivenMemory.ullAvailPhys = figures[3];
+}
+
+BOOL WINAPI GiveMemoryStatus(LPMEMORYSTATUSEX status) {
+    if (MemoryGiven) {
+        const DWORD length = status->dwLength;
+        *status = GivenMemory;
+        status->dwLength = length;
+        return TRUE;
+    }
+    using MemoryStatusFunction = BOOL(WINAPI*)(LPMEMORYSTATUSEX);
+    const auto windows = reinterpret_cast<MemoryStatusFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GlobalMemoryStatusEx")));
+    return windows(status);
 }
 
 BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
@@ -266,8 +303,8 @@ int RunEvents(int count, char** steps) {
 }   // namespace
 
 // The service library calls these through their import slots: the driver
-// fills those slots itself, so the linker takes no advapi32 or user32 import
-// for them (and the worker's pause goes through WatchPause).
+// fills those slots itself, so the linker takes no advapi32, user32 or
+// kernel32 import for them (and the worker's pause goes through WatchPause).
 #ifdef _WIN64
 #define IMPORT_SLOT(name, bytes) "__imp_" #name
 #else
@@ -282,9 +319,11 @@ decltype(&RegisterDeviceNotificationA) NotifySlot asm(IMPORT_SLOT(RegisterDevice
 decltype(&UnregisterDeviceNotification) UnnotifySlot asm(IMPORT_SLOT(UnregisterDeviceNotification,
                                                                      4)) = UnregisterNotification;
 decltype(&WaitForMultipleObjects) PauseSlot asm(IMPORT_SLOT(WaitForMultipleObjects, 16)) = WatchPause;
+decltype(&GlobalMemoryStatusEx) MemorySlot asm(IMPORT_SLOT(GlobalMemoryStatusEx, 4)) = GiveMemoryStatus;
 }
 
 int main(int argc, char** argv) {
+    ReadGivenMemory();
     if (argc >= 2 && std::strcmp(argv[1], "events") == 0) return RunEvents(argc - 2, argv + 2);
     if (argc < 3) return 2;
     const DWORD control = std::strcmp(argv[1], "shutdown") == 0 ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
