@@ -5,19 +5,11 @@
 # 64-bit Windows (build/win64), which run where 32-bit code cannot and keep
 # the code honest about pointer size. With a certificate in the environment
 # (scripts/sign.sh) the programs and the package are signed.
-#   scripts/build.sh [host|windows]   (default: both)
-# The test command builds the Windows programs first and the host tests while
-# the end-to-end tests run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-part=${1:-all}
-case $part in all | host | windows) ;; *) echo "usage: scripts/build.sh [host|windows]" >&2; exit 2 ;; esac
-if [ "$part" != windows ]; then
-    echo "build.sh: host tests and benchmark (build/host)"
-    cmake -S "$top" -B "$top/build/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
-    cmake --build "$top/build/host" -j2
-fi
-[ "$part" != host ] || exit 0
+echo "build.sh: host tests and benchmark (build/host)"
+cmake -S "$top" -B "$top/build/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$top/build/host" -j2
 for arch in win32 win64; do
     toolchain=mingw-i686; [ "$arch" = win64 ] && toolchain=mingw-x86_64
     echo "build.sh: the $arch programs, the stand-in box library and the test clients (build/$arch)"

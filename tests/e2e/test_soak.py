@@ -53,10 +53,15 @@ def test_shutdowns_and_stops_through_the_control_handler(prefix):
     latencies = []
     for control, delay in [("shutdown", delay) for delay in shutdowns] + [("stop", d) for d in (40, 1200, 2050)]:
         files.state.unlink(missing_ok=True)
-        latency, returned = files.drive(control, delay)
+        latency, returned, ran = files.drive(control, delay)
         latencies.append(latency)
         assert returned, f"ServiceMain did not return after {control} at {delay} ms"
-        assert files.state.exists(), f"the run with {control} at {delay} ms never reached the box"
+        # The stop at 40 ms may come while the library is still loading on a
+        # busy machine: the start then ends without touching the box.
+        if not ran and control == "stop" and delay < 1000:
+            assert not files.state.exists(), f"a stop at {delay} ms during the start let the worker draw"
+            continue
+        assert ran and files.state.exists(), f"the run with {control} at {delay} ms never reached the box"
         # A shutdown leaves exactly the notice; a plain stop leaves the
         # monitor's screen (at 40 ms, it may have drawn none yet).
         shown = lcd.Display(files.state)
