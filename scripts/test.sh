@@ -6,8 +6,8 @@
 # "N passed, N failed, N skipped", after a line that says why where win32
 # did not run.
 #
-# The end-to-end tests mostly wait on Wine: they run as two halves, each in
-# prefixes of its own, while the format check, the host tests and the tool
+# The end-to-end tests mostly wait on Wine (on 2 cores they keep them less
+# than half busy): they run as three parts, each in prefixes of its own, while the format check, the host tests and the tool
 # tests run, and the fuzzers at the lowest priority beside them. Their
 # output is printed once they end.
 set -uo pipefail
@@ -17,17 +17,18 @@ start=$SECONDS; "$top/scripts/setup.sh" || exit 1; stage set-up $((SECONDS - sta
 start=$SECONDS; "$top/scripts/build.sh" || exit 1; stage build $((SECONDS - start))
 passed=0; failed=0; skipped=0
 
-# Two halves of about the same length, the long waits spread between them.
-E2E_HALVES=("test_wake.py test_service.py test_setup.py test_control_order.py test_release.py"
-            "test_box_faults.py test_package.py test_soak.py test_box_library.py")
+# Three parts of about the same length, the long waits spread among them.
+E2E_PARTS=("test_wake.py test_control_order.py test_release.py"
+           "test_service.py test_setup.py test_soak.py"
+           "test_box_faults.py test_package.py test_box_library.py")
 e2e_start=$SECONDS
-listed=$(cd "$top/tests/e2e" && ls test_*.py | sort); halved=$(printf '%s\n' ${E2E_HALVES[*]} | sort)
-[ "$listed" = "$halved" ] || { echo "test.sh: end-to-end files not in a half: $(comm -3 <(echo "$listed") <(echo "$halved"))"; failed=$((failed + 1)); }
+listed=$(cd "$top/tests/e2e" && ls test_*.py | sort); parted=$(printf '%s\n' ${E2E_PARTS[*]} | sort)
+[ "$listed" = "$parted" ] || { echo "test.sh: end-to-end files not in one part: $(comm -3 <(echo "$listed") <(echo "$parted"))"; failed=$((failed + 1)); }
 e2e_pids=()
-for half in 0 1; do
-    rm -f "$top/build/e2e-report-$half.xml"
-    (cd "$top/tests/e2e" && /usr/bin/python3 -m pytest -v --junitxml="$top/build/e2e-report-$half.xml" \
-        ${E2E_HALVES[$half]} >"$top/build/e2e-$half.log" 2>&1; echo $? >"$top/build/e2e-$half.rc") &
+for part in 0 1 2; do
+    rm -f "$top/build/e2e-report-$part.xml"
+    (cd "$top/tests/e2e" && /usr/bin/python3 -m pytest -v --junitxml="$top/build/e2e-report-$part.xml" \
+        ${E2E_PARTS[$part]} >"$top/build/e2e-$part.log" 2>&1; echo $? >"$top/build/e2e-$part.rc") &
     e2e_pids+=($!)
 done
 fuzz_log=$(mktemp)
@@ -59,10 +60,10 @@ passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0} + ${e:-0})); skipped=$(
 stage "tool tests" $((SECONDS - start))
 
 wait "${e2e_pids[@]}"
-for half in 0 1; do
-    cat "$top/build/e2e-$half.log"
-    rc=$(cat "$top/build/e2e-$half.rc" 2>/dev/null || echo 99)
-    report="$top/build/e2e-report-$half.xml"
+for part in 0 1 2; do
+    cat "$top/build/e2e-$part.log"
+    rc=$(cat "$top/build/e2e-$part.rc" 2>/dev/null || echo 99)
+    report="$top/build/e2e-report-$part.xml"
     if [ -f "$report" ] && [ "$rc" -le 1 ]; then
         read -r p f s < <(/usr/bin/python3 - "$report" <<'PY'
 import collections, sys, xml.etree.ElementTree as tree
