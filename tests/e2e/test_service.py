@@ -2,6 +2,7 @@
 LCD: how it starts, every cell it shows against the machine's own figures
 cycle by cycle, that it writes only what changed, what it tells the manager,
 and a plain stop."""
+import concurrent.futures
 import datetime
 import time
 import warnings
@@ -41,18 +42,16 @@ def test_command_line_run_ends_quietly(prefix, arch):
     # Started from a command line instead of by the manager, the dispatcher
     # call fails (Wine takes about 10 s to say so) and nothing reaches the box:
     # the library, loaded only once the service starts, never even opens its log.
-    files = Installed(prefix, "cli")
-    rc, out = files.run("MIREVO.exe", timeout=40)
+    # The box library is no load-time import either: without it the program
+    # ends the same way. That one runs from a folder without it, since Windows
+    # would also look in the current directory for an import. Both at once.
+    files, bare = Installed(prefix, "cli"), Installed(prefix, "nodll")
+    (bare.dir / "vbausbio.dll").unlink()
+    with concurrent.futures.ThreadPoolExecutor() as runs:
+        (rc, out), (bare_rc, bare_out) = runs.map(lambda folder: folder.run("MIREVO.exe", timeout=40), (files, bare))
     assert rc == 0, f"exit {rc}: {out}"
     assert not files.log.exists() and not files.state.exists(), "the command-line run loaded the box library"
-
-    # The box library is no load-time import: without it the program ends
-    # the same way. Run from a folder without it, since Windows would also
-    # look in the current directory for an import.
-    bare = Installed(prefix, "nodll")
-    (bare.dir / "vbausbio.dll").unlink()
-    rc, out = bare.run("MIREVO.exe", timeout=40)
-    assert rc == 0, f"without vbausbio.dll: exit {rc}, {out}"
+    assert bare_rc == 0, f"without vbausbio.dll: exit {bare_rc}, {bare_out}"
 
 
 def level(percent):
