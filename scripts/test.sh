@@ -7,7 +7,7 @@
 # did not run.
 #
 # The end-to-end tests mostly wait on Wine (on 2 cores they keep them less
-# than half busy): they run as three parts, each in prefixes of its own, while the format check, the host tests and the tool
+# than half busy): they run as four parts, each in prefixes of its own, while the format check, the host tests and the tool
 # tests run, and the fuzzers at the lowest priority beside them. Their
 # output is printed once they end.
 set -uo pipefail
@@ -17,15 +17,16 @@ start=$SECONDS; "$top/scripts/setup.sh" || exit 1; stage set-up $((SECONDS - sta
 start=$SECONDS; "$top/scripts/build.sh" || exit 1; stage build $((SECONDS - start))
 passed=0; failed=0; skipped=0
 
-# Three parts of about the same length, the long waits spread among them.
+# Four parts of about the same length, the long waits spread among them.
 E2E_PARTS=("test_wake.py test_control_order.py test_release.py"
-           "test_service.py test_setup.py test_soak.py"
-           "test_box_faults.py test_package.py test_box_library.py")
+           "test_service.py test_setup.py"
+           "test_soak.py test_box_library.py"
+           "test_box_faults.py test_package.py")
 e2e_start=$SECONDS
 listed=$(cd "$top/tests/e2e" && ls test_*.py | sort); parted=$(printf '%s\n' ${E2E_PARTS[*]} | sort)
 [ "$listed" = "$parted" ] || { echo "test.sh: end-to-end files not in one part: $(comm -3 <(echo "$listed") <(echo "$parted"))"; failed=$((failed + 1)); }
 e2e_pids=()
-for part in 0 1 2; do
+for part in 0 1 2 3; do
     rm -f "$top/build/e2e-report-$part.xml"
     (cd "$top/tests/e2e" && /usr/bin/python3 -m pytest -v --junitxml="$top/build/e2e-report-$part.xml" \
         ${E2E_PARTS[$part]} >"$top/build/e2e-$part.log" 2>&1; echo $? >"$top/build/e2e-$part.rc") &
@@ -38,20 +39,21 @@ fuzz_pid=$!
 
 start=$SECONDS
 ctest_log=$(mktemp)
-(cd "$top/build/host" && ctest --no-tests=error --output-on-failure) | tee "$ctest_log"
+# The short stages at a lower priority: the prefixes booting beside them come first.
+(cd "$top/build/host" && nice -n 10 ctest --no-tests=error --output-on-failure) | tee "$ctest_log"
 read -r total bad < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$ctest_log")
 rm -f "$ctest_log"
 if [ -n "${total:-}" ]; then passed=$((passed + total - bad)); failed=$((failed + bad)); else failed=$((failed + 1)); fi
 stage "host tests" $((SECONDS - start))
 
 start=$SECONDS
-if "$top/scripts/format.sh" --check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+if nice -n 10 "$top/scripts/format.sh" --check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 stage format $((SECONDS - start))
 
 start=$SECONDS
 # The display's pictures and live view (tests/tools): plain Python, any host.
 tools_log=$(mktemp)
-(cd "$top" && /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/tools) | tee "$tools_log"
+(cd "$top" && nice -n 10 /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/tools) | tee "$tools_log"
 count() { grep -o "[0-9]* $1" "$tools_log" | tail -1 | cut -d' ' -f1; }
 p=$(count passed); f=$(count failed); e=$(count error); s=$(count skipped)
 rm -f "$tools_log"
@@ -60,7 +62,7 @@ passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0} + ${e:-0})); skipped=$(
 stage "tool tests" $((SECONDS - start))
 
 wait "${e2e_pids[@]}"
-for part in 0 1 2; do
+for part in 0 1 2 3; do
     cat "$top/build/e2e-$part.log"
     rc=$(cat "$top/build/e2e-$part.rc" 2>/dev/null || echo 99)
     report="$top/build/e2e-report-$part.xml"

@@ -255,10 +255,14 @@ def test_suspend_leaves_the_notice_until_the_resume_draws_the_whole_screen(prefi
     # The handler returns once the notice is on the LCD: it is the last thing
     # before the suspend's time, and the worker holds, so nothing comes
     # after it until the resume; the LCD then shows exactly the notice.
-    notice = [(1, 8, 0), (3, 0x01, 1), (1, 9, 0)] + [(3, byte, 1) for byte in lcd.NOTICE_ROW.rstrip()]
+    # The clear goes to the instruction register: its control value is
+    # written first unless the worker's last transfer had left it so.
+    notice = [(3, 0x01, 1), (1, 9, 0)] + [(3, byte, 1) for byte in lcd.NOTICE_ROW.rstrip()]
     before = [call[2:] for call in calls if call.ms <= steps["suspend"]]
     held = [call for call in calls if steps["suspend"] < call.ms <= steps["resume"]]
-    assert before[-len(notice):] == notice and held == [], f"at the suspend: {before[-20:]}, then {held}"
+    control = [call for call in before[:-len(notice)] if call[0] == 1][-1:]
+    assert before[-len(notice):] == notice and control == [(1, 8, 0)] and held == [], \
+        f"at the suspend: {before[-20:]}, then {held}"
     shown = lcd.Display(files.dir / "lcd-at-resume.txt")
     assert shown.on and shown.rows == [lcd.NOTICE_ROW, lcd.BLANK_ROW], f"at the resume: {shown.rows}"
     # After the resume: the whole screen from a set-up 1 s after it, again
