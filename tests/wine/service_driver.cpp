@@ -152,6 +152,19 @@ double MillisecondsSince(const LARGE_INTEGER& before) {
     return 1000.0 * static_cast<double>(now.QuadPart - before.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Hands the handler the run's last control and prints "<name> at <ms>
+// latency <ms>": when, on the transfer log's clock, and how long the handler
+// took. Gives that time.
+double DeliverLast(DWORD control, const char* name) {
+    LARGE_INTEGER before;
+    QueryPerformanceCounter(&before);
+    const ULONGLONG at = GetTickCount64();
+    Deliver(control);
+    const double latency = MillisecondsSince(before);
+    std::printf("%s at %llu latency %.1f\n", name, at, latency);
+    return latency;
+}
+
 // Writes lcd-power-off and waits up to 3 s for the stand-in to take it.
 bool TakePowerAway(const char* contents) {
     FILE* file = std::fopen("lcd-power-off", "w");
@@ -249,12 +262,7 @@ int RunEvents(int count, char** steps) {
         } else if (std::strncmp(step, "stall-in-pause:", 15) == 0) {
             done = StallInPause(std::atoi(step + 15));
         } else if (std::strcmp(step, "shutdown") == 0) {
-            LARGE_INTEGER before;
-            QueryPerformanceCounter(&before);
-            const ULONGLONG shutdownAt = GetTickCount64();
-            Deliver(SERVICE_CONTROL_SHUTDOWN);
-            latency = MillisecondsSince(before);
-            std::printf("shutdown at %llu latency %.1f\n", shutdownAt, latency);
+            latency = DeliverLast(SERVICE_CONTROL_SHUTDOWN, "shutdown");
             break;
         } else if (std::strcmp(step, "answers") == 0) {
             // Pause, continue, interrogate, parameter change, a user-defined
@@ -277,12 +285,7 @@ int RunEvents(int count, char** steps) {
             ULONGLONG at = 0;
             // Bounded by the clock, not by a count of polls, whose pace is the machine's.
             while (GetTickCount64() - from < 10000 && !(LastCallIsReset(at) && at >= from)) Sleep(1);
-            LARGE_INTEGER before;
-            QueryPerformanceCounter(&before);
-            const ULONGLONG stopAt = GetTickCount64();
-            Deliver(SERVICE_CONTROL_STOP);
-            latency = MillisecondsSince(before);
-            std::printf("stop at %llu latency %.1f\n", stopAt, latency);
+            latency = DeliverLast(SERVICE_CONTROL_STOP, "stop");
             break;
         } else {
             return 2;
