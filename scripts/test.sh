@@ -7,9 +7,10 @@
 # did not run.
 #
 # The end-to-end tests mostly wait on Wine (on 2 cores they keep them less
-# than half busy): they run as four parts, each in prefixes of its own, while the format check, the host tests and the tool
-# tests run, and the fuzzers at the lowest priority beside them. Their
-# output is printed once they end.
+# than half busy): they run as four parts, each in prefixes of its own,
+# while the format check, the host tests and the tool tests run, and the
+# fuzzers at the lowest priority beside them. Their output is printed once
+# they end.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 stage() { echo "== $1: $2 s"; }
@@ -26,7 +27,7 @@ e2e_start=$SECONDS
 listed=$(cd "$top/tests/e2e" && ls test_*.py | sort); parted=$(printf '%s\n' ${E2E_PARTS[*]} | sort)
 [ "$listed" = "$parted" ] || { echo "test.sh: end-to-end files not in one part: $(comm -3 <(echo "$listed") <(echo "$parted"))"; failed=$((failed + 1)); }
 e2e_pids=()
-for part in 0 1 2 3; do
+for part in "${!E2E_PARTS[@]}"; do
     rm -f "$top/build/e2e-report-$part.xml"
     (cd "$top/tests/e2e" && /usr/bin/python3 -m pytest -v --junitxml="$top/build/e2e-report-$part.xml" \
         ${E2E_PARTS[$part]} >"$top/build/e2e-$part.log" 2>&1; echo $? >"$top/build/e2e-$part.rc") &
@@ -62,7 +63,7 @@ passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0} + ${e:-0})); skipped=$(
 stage "tool tests" $((SECONDS - start))
 
 wait "${e2e_pids[@]}"
-for part in 0 1 2 3; do
+for part in "${!E2E_PARTS[@]}"; do
     cat "$top/build/e2e-$part.log"
     rc=$(cat "$top/build/e2e-$part.rc" 2>/dev/null || echo 99)
     report="$top/build/e2e-report-$part.xml"
